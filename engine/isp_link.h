@@ -1,0 +1,37 @@
+#pragma once
+// The seam between the programming engine and whatever carries instructions to
+// the target: the Korvo over a serial port, the Marlow cable, or a test.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+struct IspInstruction {
+  uint8_t bytes[4];
+};
+
+class IspLink {
+ public:
+  virtual ~IspLink() = default;
+
+  // Shifts one instruction into the target; no result is read.
+  virtual void sendInstruction(const IspInstruction& instruction) = 0;
+  // Shifts one instruction and returns the byte the target shifted out during
+  // the fourth instruction byte.
+  virtual uint8_t queryInstruction(const IspInstruction& instruction) = 0;
+  // Programming Enable (AC 53 00 00); returns the byte shifted out during the
+  // third instruction byte, 0x53 when the target is in step.
+  virtual uint8_t enableProgramming() = 0;
+  // Waits for the end of a self-timed write: 0 when ready, -1 when it failed.
+  virtual int waitReady() = 0;
+  // Holds the target in reset for serial programming, and lets it run again.
+  virtual void enterProgrammingMode() = 0;
+  virtual void leaveProgrammingMode() = 0;
+};
+
+// Thrown by a link whose programmer stopped answering or went away; the run
+// ends with status 4 after printing what() as it stands.
+class LinkLostError : public std::runtime_error {
+ public:
+  explicit LinkLostError(const std::string& message) : std::runtime_error(message) {}
+};

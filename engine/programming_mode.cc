@@ -1,0 +1,13 @@
+#include "engine/programming_mode.h"
+
+#include "frontend/session.h"
+
+void enterProgrammingMode(Session& session) {
+  session.link->enterProgrammingMode();
+  session.target.targetReleased = false;
+}
+
+void leaveProgrammingMode(Session& session) {
+  session.link->leaveProgrammingMode();
+  session.target.targetReleased = true;
+}

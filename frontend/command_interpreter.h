@@ -1,0 +1,20 @@
+#pragma once
+// The command interpreter: one token, one command, from the command line, the
+// interactive prompt or a script file.
+
+#include <string>
+
+struct Session;
+
+enum class CommandOutcome { kContinue, kExit };
+
+// Runs one command (the token without its '-').
+CommandOutcome executeCommand(Session& session, const std::string& token);
+
+// The command line: every argument beginning with '-'. Returns kExitOk,
+// kExitCommandFailed when a command failed, or kExitCommand after "e".
+int runCommandLine(Session& session, int argc, char** argv);
+
+// The interactive prompt until "e" or the end of console input. Returns
+// kExitCommand after "e"; at the end of input kExitOk or kExitCommandFailed.
+int runPrompt(Session& session);

@@ -1,0 +1,69 @@
+#include "frontend/help_text.h"
+
+#include <iterator>
+
+#include "frontend/console.h"
+#include "frontend/profile.h"
+
+namespace {
+
+const char* const kTarnwickHelp[] = {
+    "Command options:\n\n",
+    "  -d[f|e]filename - Download Hex file to target flash/eeprom using 'filename'\n",
+    "  -u[f|e]filename - Upload target flash/eeprom contents to 'filename'\n",
+    "  -ffilename  - Load and execute script file\n",
+    "  -sfxx       - Set fill character - default 0xFF\n",
+    "  -pl         - Program lock byte - enter twice to activate\n",
+    "  -gl         - Get lock byte\n",
+    "  -pfa        - Program all 3 fuse bytes\n",
+    "  -gf         - Get fuse bytes\n",
+    "  -pf[1|2|3]  - Program fuse byte 1,2 or 3\n",
+    "  -gf[1|2|3]  - Get fuse byte 1,2 or 3\n",
+    "  -gc         - Get calibration byte\n",
+    "  -i          - Identify target processor\n",
+    "  -s          - Get target processor statistics\n",
+    "  -a          - Automatically program fuse bits with defaults\n",
+    "  -nv         - Don't verify target\n",
+    "  -h          - output help menu\n\n",
+    "  Supported AVRs: ATmega48,ATmega88,ATmega168,ATmega16,ATmega32,ATmega128.\n",
+    "         ATmega644,ATmega644P,ATmega1280,ATmega1281,ATmega2560,ATmega2561.\n",
+    "  Command line commands require preceeding '-' interactive commands don't.\n",
+    "  Leave white space between commands.\n\n",
+};
+
+const char* const kPelloryHelp[] = {
+    "Command options:\n\n",
+    "  -d[f|e]filename - download Hex file to target flash/eeprom using 'filename'\n",
+    "  -u[f|e]filename - upload target flash/eeprom contents to 'filename'\n",
+    "  -ffilename  - Load and execute script file\n",
+    "  -sfxx       - Set fill character - default 0xFF\n",
+    "  -ce         - Erase chip\n",
+    "  -pl         - Program lock byte - enter twice to activate\n",
+    "  -gl         - Get lock byte\n",
+    "  -pfa        - Program all 3 fuse bytes\n",
+    "  -gf         - Get fuse bytes\n",
+    "  -pf[1|2|3]  - Program fuse byte 1,2 or 3\n",
+    "  -gf[1|2|3]  - Get fuse byte 1,2 or 3\n",
+    "  -gc         - Get calibration byte\n",
+    "  -i          - Identify target processor\n",
+    "  -s          - Get target processor statistics\n",
+    "  -a          - Automatically program fuse bits with defaults\n",
+    "  -nv         - Don't verify target\n",
+    "  -cCOMx      - set serial communication channel to COMx\n",
+    "  -bnnnn      - set baud rate to nnnn (2400-57200 default 38400)\n",
+    "  -h          - output help menu\n\n",
+    "  Supported AVRs: ATmega48,ATmega88,ATmega168,ATmega16,ATmega32,ATmega128.\n",
+    "  Command line commands require preceeding '-' interactive commands don't.\n",
+    "  Leave white space between commands.\n\n",
+};
+
+}  // namespace
+
+const char* const* tarnwickHelpLines() { return kTarnwickHelp; }
+size_t tarnwickHelpLineCount() { return std::size(kTarnwickHelp); }
+const char* const* pelloryHelpLines() { return kPelloryHelp; }
+size_t pelloryHelpLineCount() { return std::size(kPelloryHelp); }
+
+void printHelp(const Profile& profile, Console& console) {
+  for (size_t i = 0; i < profile.helpLineCount; ++i) console.write(profile.helpLines[i]);
+}

@@ -1,0 +1,51 @@
+#include "frontend/profile.h"
+
+#include "frontend/help_text.h"
+
+const Profile& tarnwickProfile() {
+  static const Profile profile = {
+      "tarnwick",
+      LinkKind::kKorvo,
+      "Korvo ISP Programming Utility",
+      1,
+      5,
+      true,
+      "sfconfig.txt",
+      99,
+      tarnwickHelpLines(),
+      tarnwickHelpLineCount(),
+      korvoPartRows,
+      "\nKorvo not installed\n",
+      "\nProgram finished - hit any key to exit!",
+      true,
+      false,
+      true,
+      false,
+      true,
+  };
+  return profile;
+}
+
+const Profile& pelloryProfile() {
+  static const Profile profile = {
+      "pellory",
+      LinkKind::kMarlow,
+      "Marlow Programming Utility",
+      1,
+      8,
+      false,
+      "pelloryconfig.txt",
+      199,
+      pelloryHelpLines(),
+      pelloryHelpLineCount(),
+      marlowPartRows,
+      "\nMarlow not installed\n",
+      "\nProgram finished!",
+      false,
+      true,
+      false,
+      true,
+      false,
+  };
+  return profile;
+}

@@ -1,0 +1,83 @@
+#include "frontend/run.h"
+
+#include "engine/programming_mode.h"
+#include "frontend/command_interpreter.h"
+#include "frontend/help_text.h"
+#include "frontend/session.h"
+#include "frontend/startup.h"
+#include "timing/delay.h"
+
+namespace {
+
+void printBanner(Session& session) {
+  const Profile& profile = session.profile;
+  const RunSettings& settings = session.settings;
+  session.console.print("%s V%d.%.2d\n", profile.bannerTitle, profile.versionMajor,
+                        profile.versionMinor);
+  if (profile.bannerShowsChannel) {
+    int rate = baudRateFromCode(settings.baudCode);
+    if (!settings.comDevicePath.empty()) {
+      session.console.print("Default com channel is %s, baud rate %d\n",
+                            settings.comDevicePath.c_str(), rate);
+    } else {
+      session.console.print("Default com channel is com%d, baud rate %d\n",
+                            settings.comChannel + 1, rate);
+    }
+  }
+  session.console.print("Type 'e' to exit, 'p' to pause, 'h' for help)\n\n");
+}
+
+bool hasCommandArguments(int argc) { return argc > 1; }
+
+int runCommands(Session& session, int argc, char** argv) {
+  if (!hasCommandArguments(argc)) return runPrompt(session);
+  int status = runCommandLine(session, argc, argv);
+  if (status == kExitCommand) return status;
+  leaveProgrammingMode(session);
+  return status;
+}
+
+void endRun(Session& session) {
+  const Profile& profile = session.profile;
+  session.console.write(profile.closingLine);
+  session.console.flush();
+  if (profile.waitForKeyAtEnd && session.console.isTerminal()) {
+    session.console.beginKeyMode();
+    session.console.readKey();
+    session.console.endKeyMode();
+  }
+}
+
+}  // namespace
+
+int runProgram(const Profile& profile, Console& console, int argc, char** argv) {
+  Session session(profile, console);
+  session.settings.hexRecordType = 4;
+  restoreDefaultSettings(session);
+  printBanner(session);
+  calibrateDelay(console);
+
+  int status = kExitOk;
+  try {
+    std::unique_ptr<IspLink> link =
+        profile.link == LinkKind::kKorvo ? startKorvo(session) : startMarlow(session);
+    if (!link) {
+      console.write(profile.notInstalledLine);
+      status = kExitProgrammerMissing;
+    } else {
+      session.link = link.get();
+      status = runCommands(session, argc, argv);
+      session.link = nullptr;
+      if (status == kExitCommand) {
+        console.flush();
+        return status;
+      }
+    }
+  } catch (const LinkLostError& lost) {
+    console.write(lost.what());
+    console.flush();
+    return kExitLinkLost;
+  }
+  endRun(session);
+  return status;
+}

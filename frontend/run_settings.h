@@ -1,0 +1,49 @@
+#pragma once
+// The one option record of a run.
+
+#include <cstdint>
+#include <string>
+
+class Console;
+struct Profile;
+
+// File names have room for 249 characters; longer names are refused where they
+// are given.
+constexpr size_t kFileNameRoom = 249;
+constexpr int kDefaultComChannel = 1;  // COM2
+constexpr int kDefaultBaudCode = 9;    // 115200
+
+struct RunSettings {
+  std::string downloadFileName;
+  std::string uploadFileName;
+  std::string logFileName;
+  std::string mismatchFileName;
+  char verifyMode = 'v';  // 'v' verify downloads, 'n' do not
+  char outputMode = 'n';  // 'n' normal, 'v' verbose, 'q' quiet
+  uint8_t fillChar = 0xFF;
+  bool logEnabled = false;
+  // tarnwick: the programmer's port. A configured path beginning with '/'
+  // names the device itself and takes the place of the channel number.
+  int comChannel = kDefaultComChannel;
+  std::string comDevicePath;
+  int baudCode = kDefaultBaudCode;
+  // Outside the reset.
+  int hexRecordType = 4;
+  int lockArmCount = 0;
+  bool noBusyWait = false;
+  // pellory: the parallel port; only the configuration file moves these.
+  uint16_t lptDataPort = 0x378;
+  uint16_t lptStatusPort = 0x379;
+  uint16_t lptControlPort = 0x37A;
+};
+
+// Channel and baud tables. Unknown inputs print their message and give the
+// documented fallback.
+int comChannelFromDigit(char digit, Console& console);
+int comChannelFromName(const std::string& name, Console& console);
+int baudCodeFromText(const std::string& text, Console& console);
+int baudRateFromCode(int code);
+
+// Reads the profile's configuration file from the current directory into the
+// settings. Returns 1 when read, -1 when there is no file.
+int readConfiguration(const Profile& profile, RunSettings& settings, Console& console);

@@ -1,0 +1,54 @@
+#pragma once
+// Everything one run of a program holds: its profile, console, settings,
+// catalogue, target state, memory images and link. Passed explicitly, so that
+// tests can build as many independent sessions as they like.
+
+#include <cstdint>
+#include <cstdio>
+
+#include "catalogue/part_record.h"
+#include "engine/isp_link.h"
+#include "frontend/console.h"
+#include "frontend/profile.h"
+#include "frontend/run_settings.h"
+#include "image/memory_image.h"
+
+// Exit status of a run.
+enum ExitStatus {
+  kExitOk = 0,
+  kExitCommand = 1,            // the exit command
+  kExitCommandFailed = 2,      // a command-line command failed
+  kExitProgrammerMissing = 3,  // Korvo or Marlow not found
+  kExitLinkLost = 4,           // the programmer stopped answering or went away
+};
+
+struct TargetState {
+  int processorIndex = 0;  // catalogue row, -1 when unrecognised
+  uint8_t signature[3] = {0, 0, 0};
+  uint8_t fuseBytes[3] = {0, 0, 0};  // extended, high, low
+  bool targetReleased = false;
+};
+
+struct Session {
+  Session(const Profile& runProfile, Console& runConsole);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The current part's row, or nullptr when the target was not recognised.
+  const PartRecord* currentPart() const;
+
+  const Profile& profile;
+  Console& console;
+  RunSettings settings;
+  PartCatalogue catalogue;
+  TargetState target;
+  MemoryImages images;
+  IspLink* link = nullptr;
+  std::FILE* logStream = nullptr;
+  // Set by any command that failed; the command line's exit status reads it.
+  bool commandFailed = false;
+};
+
+// Defaults, then the configuration file, then the file names emptied.
+void restoreDefaultSettings(Session& session);

@@ -1,0 +1,14 @@
+#pragma once
+// The link half of start-up for each program: reach the programmer, bring the
+// target into programming mode, identify it and report. Each returns the link
+// (also stored in session.link) or nullptr when the programmer was not found,
+// after printing whatever led up to that.
+
+#include <memory>
+
+#include "engine/isp_link.h"
+
+struct Session;
+
+std::unique_ptr<IspLink> startKorvo(Session& session);
+std::unique_ptr<IspLink> startMarlow(Session& session);

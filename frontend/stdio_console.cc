@@ -1,0 +1,125 @@
+#include "frontend/stdio_console.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct termios savedTerminal;
+volatile sig_atomic_t terminalSaved = 0;
+
+void restoreOnSignal(int signal) {
+  restoreConsoleTerminal();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+void restoreConsoleTerminal() {
+  if (terminalSaved) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    terminalSaved = 0;
+  }
+}
+
+StdioConsole::StdioConsole() {
+  inputIsTerminal_ = isatty(STDIN_FILENO) == 1;
+  outputIsTerminal_ = isatty(STDOUT_FILENO) == 1;
+}
+
+StdioConsole::~StdioConsole() {
+  endKeyMode();
+  flush();
+}
+
+void StdioConsole::write(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (outputIsTerminal_) std::fflush(stdout);
+}
+
+void StdioConsole::flush() { std::fflush(stdout); }
+
+bool StdioConsole::fill() {
+  if (atEnd_) return false;
+  flush();
+  if (pos_ >= buffer_.size()) {
+    buffer_.clear();
+    pos_ = 0;
+  }
+  char chunk[4096];
+  for (;;) {
+    ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got > 0) {
+      buffer_.append(chunk, static_cast<size_t>(got));
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    atEnd_ = true;
+    return false;
+  }
+}
+
+bool StdioConsole::skipSpace() {
+  for (;;) {
+    while (pos_ < buffer_.size() && std::isspace(static_cast<unsigned char>(buffer_[pos_]))) ++pos_;
+    if (pos_ < buffer_.size()) return true;
+    if (!fill()) return false;
+  }
+}
+
+bool StdioConsole::readToken(std::string& token) {
+  if (!skipSpace()) return false;
+  token.clear();
+  for (;;) {
+    while (pos_ < buffer_.size() && !std::isspace(static_cast<unsigned char>(buffer_[pos_]))) {
+      token.push_back(buffer_[pos_++]);
+    }
+    if (pos_ < buffer_.size() || !fill()) return true;
+  }
+}
+
+int StdioConsole::readAnswer() {
+  if (!skipSpace()) return -1;
+  return static_cast<unsigned char>(buffer_[pos_++]);
+}
+
+bool StdioConsole::keyWaiting() {
+  if (pos_ < buffer_.size()) return true;
+  if (atEnd_) return true;  // the end itself is news the reader must see
+  struct pollfd fd = {STDIN_FILENO, POLLIN, 0};
+  return ::poll(&fd, 1, 0) > 0;
+}
+
+int StdioConsole::readKey() {
+  if (pos_ >= buffer_.size() && !fill()) return -1;
+  return static_cast<unsigned char>(buffer_[pos_++]);
+}
+
+void StdioConsole::beginKeyMode() {
+  flush();
+  if (!inputIsTerminal_ || terminalSaved) return;
+  if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+  struct termios raw = savedTerminal;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  terminalSaved = 1;
+  static bool handlersInstalled = false;
+  if (!handlersInstalled) {
+    handlersInstalled = true;
+    std::signal(SIGINT, restoreOnSignal);
+    std::signal(SIGTERM, restoreOnSignal);
+    std::signal(SIGHUP, restoreOnSignal);
+    std::atexit(restoreConsoleTerminal);
+  }
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+}
+
+void StdioConsole::endKeyMode() { restoreConsoleTerminal(); }

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the plain and the sanitizer configuration, and
+# runs every test in both. Fails when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+scripts/build.sh build-asan -DAVRISP_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs")

@@ -1,0 +1,84 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "frontend/console.h"
+#include "timing/delay.h"
+
+namespace {
+
+constexpr int32_t kIterationsPerRun = 80000000;
+constexpr int kRuns = 13;
+
+// Reads the leading optionally signed decimal integer of the file; false when
+// the file does not start (after blanks) with one.
+bool readLoopCount(std::FILE* file, int32_t& value) {
+  long number = 0;
+  if (std::fscanf(file, "%ld", &number) != 1) return false;
+  if (number > INT32_MAX) number = INT32_MAX;
+  if (number < INT32_MIN) number = INT32_MIN;
+  value = static_cast<int32_t>(number);
+  return true;
+}
+
+}  // namespace
+
+int32_t loopsFromMicrosecondsPerIteration(double microsecondsPerIteration) {
+  if (!(microsecondsPerIteration > 0.0)) return kMaxLoopsPerMicrosecond;
+  double loops = std::trunc(1.0 / microsecondsPerIteration);
+  if (loops < 1.0) return 1;
+  if (loops > kMaxLoopsPerMicrosecond) return kMaxLoopsPerMicrosecond;
+  return static_cast<int32_t>(loops);
+}
+
+double measureLoopTime() {
+  // A run on which the processor clock did not move says nothing; run longer
+  // until it does rather than divide by zero.
+  int64_t iterations = kIterationsPerRun;
+  for (;;) {
+    std::clock_t start = std::clock();
+    for (int64_t done = 0; done < iterations; done += kIterationsPerRun) {
+      busyCountdown(kIterationsPerRun);
+    }
+    std::clock_t end = std::clock();
+    double seconds = static_cast<double>(end - start) / CLOCKS_PER_SEC;
+    if (seconds > 0.0) {
+      double microsecondsPerIteration = seconds / static_cast<double>(iterations) * 1000000.0;
+      setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(microsecondsPerIteration));
+      return microsecondsPerIteration;
+    }
+    iterations *= 2;
+  }
+}
+
+void calibrateDelay(Console& console, const std::string& path) {
+  if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+    int32_t value = 0;
+    bool haveNumber = readLoopCount(file, value);
+    std::fclose(file);
+    if (!haveNumber) return;  // not a number: the built-in value stays, file untouched
+    if (value > 0) {
+      setLoopsPerMicrosecond(value > kMaxLoopsPerMicrosecond ? kMaxLoopsPerMicrosecond : value);
+      return;
+    }
+    // 0 or negative cannot time anything: measure afresh as if it were missing.
+  }
+  console.print("\nCalibrating delay ");
+  float runs[kRuns];
+  float total = 0.0f;
+  for (int i = 0; i < kRuns; ++i) {
+    runs[i] = static_cast<float>(measureLoopTime());
+    total += runs[i];
+    console.print(".");
+    console.flush();
+  }
+  setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(static_cast<double>(total / kRuns)));
+  if (std::FILE* out = std::fopen(path.c_str(), "w")) {
+    std::fprintf(out, "%d", static_cast<int>(loopsPerMicrosecond()));
+    if (std::fclose(out) != 0) console.print("Can't write gcal.txt\n");
+  } else {
+    console.print("Can't write gcal.txt\n");
+  }
+  console.print("\n");
+}

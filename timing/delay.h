@@ -1,0 +1,33 @@
+#pragma once
+// The calibrated busy wait behind every pause of the programming timing. One
+// delay unit is one microsecond; the loop speed is measured once per machine
+// and kept in "gcal.txt".
+
+#include <cstdint>
+#include <string>
+
+class Console;
+
+constexpr int32_t kDefaultLoopsPerMicrosecond = 172;
+// 60000 units is the longest wait; keeping the loop count below this bound keeps
+// 60000 x loops inside a signed 32-bit product.
+constexpr int32_t kMaxLoopsPerMicrosecond = 35790;
+
+int32_t loopsPerMicrosecond();
+void setLoopsPerMicrosecond(int32_t loops);  // tests and start-up only
+
+// Runs the countdown loop `count` times; never folded away by the optimiser.
+void busyCountdown(int32_t count);
+// Busy-waits n units. No call into the operating system.
+void delayUnits(int32_t n);
+
+// Microseconds per countdown iteration from one measuring run; also sets the
+// loop count from that run.
+double measureLoopTime();
+
+// Loads "gcal.txt" from `path`, or measures (13 runs) and writes it.
+void calibrateDelay(Console& console, const std::string& path = "gcal.txt");
+
+// What a calibration run measured, for tests: the loop count implied by a mean
+// time per iteration, clamped to the range the waits can use.
+int32_t loopsFromMicrosecondsPerIteration(double microsecondsPerIteration);
