@@ -27,6 +27,9 @@ class IspLink {
   // Holds the target in reset for serial programming, and lets it run again.
   virtual void enterProgrammingMode() = 0;
   virtual void leaveProgrammingMode() = 0;
+  // RESET high for `units` delay units, then low again with the settling wait
+  // each link's protocol gives it.
+  virtual void pulseReset(int32_t units) = 0;
 };
 
 // Thrown by a link whose programmer stopped answering or went away; the run

@@ -1,0 +1,40 @@
+#pragma once
+// Identification of the target and everything done with its configuration
+// bytes: statistics, fuses, lock and calibration bytes. Each flow prints its
+// own messages; those that can fail return false so the interpreter can give
+// the run its exit status.
+
+#include <cstdint>
+
+struct Session;
+struct PartRecord;
+
+// Enter programming mode, Programming Enable, read the signature, look the part
+// up into processorIndex. Returns the enable echo (0x53 when in step).
+uint8_t identifyTarget(Session& session);
+// pellory's start-up: up to four enable attempts with a reset pulse between;
+// on success reads the signature, looks it up and checks the default fuses.
+// Leaves the target in programming mode. Returns the last echo.
+uint8_t startupEnable(Session& session);
+// Reads the fuses into target.fuseBytes; 'd' when they equal the row's
+// defaults, 'n' otherwise (and 'n' when the part is unrecognised).
+char checkDefaultFuses(Session& session);
+
+void showIdentity(Session& session);
+void showStatistics(Session& session);
+void showFuse(Session& session, int fuseNumber);  // 1 low, 2 high, 3 extended
+void showFuses(Session& session);
+void writeFuse(Session& session, int fuseNumber, uint8_t value);
+void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended);
+bool writeDefaultFuses(Session& session);
+void showLockByte(Session& session);
+void showCalibrationByte(Session& session);
+// Sends Write Lock Bits with the value, waits as after a fuse write, prints
+// "Write lock byte %x\n".
+void writeLockByte(Session& session, uint8_t value);
+// pellory's "ce": Chip Erase without waiting for its end.
+void eraseChip(Session& session);
+
+// The current part's row, or nullptr after printing
+// "Target processor not recognized - command not run\n".
+const PartRecord* requireRecognisedPart(Session& session);

@@ -1,0 +1,75 @@
+#pragma once
+// A behavioural model of an AVR in serial programming mode, driven one SPI byte
+// at a time plus the RESET line, as the datasheets' "Serial Programming"
+// chapters describe it. Both simulated links and the in-process tests drive it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_clock.h"
+#include "sim/sim_parts.h"
+
+struct TargetFaults {
+  enum class Miso { kNormal, kStuckHigh, kStuckLow };
+  Miso miso = Miso::kNormal;   // target absent: nothing but the stuck level comes back
+  bool neverReady = false;     // every self-timed operation stays busy for ever
+  bool wrongSignature = false; // answers 00 00 00 to the signature reads
+};
+
+struct TargetStats {
+  uint64_t instructions = 0;         // complete 4-byte instructions acted on
+  uint64_t pagesWritten = 0;
+  uint64_t busyViolations = 0;       // an instruction other than the poll while busy
+  uint64_t emptyPageWrites = 0;      // page write with nothing loaded
+  uint64_t earlyEnables = 0;         // Programming Enable under 20 ms after RESET went low
+  uint64_t violations() const { return busyViolations + emptyPageWrites + earlyEnables; }
+};
+
+class AvrTarget {
+ public:
+  AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults = {});
+
+  // RESET line: true = held low (programming possible), false = high (running).
+  // Going high leaves programming mode.
+  void setResetLow(bool low);
+  bool resetLow() const;
+
+  // The byte the target will shift out during the next SPI byte. Fixed before the
+  // byte starts, as the echo rules make it (byte 2 echoes byte 1, byte 3 echoes
+  // byte 2, byte 4 carries a read's result).
+  uint8_t pendingOutput() const;
+  // Shifts one byte in; acts on an instruction when its fourth byte arrives.
+  void shiftIn(uint8_t mosi);
+  // pendingOutput() then shiftIn(); returns what was shifted out.
+  uint8_t exchange(uint8_t mosi);
+
+  bool inProgrammingMode() const;
+  bool busy() const;  // a self-timed operation is still running
+
+  const SimPart& part() const;
+  const TargetStats& stats() const;
+
+  // Direct access for tests and the state file.
+  std::vector<uint8_t>& flash();
+  std::vector<uint8_t>& eeprom();
+  uint8_t fuseLow() const;
+  uint8_t fuseHigh() const;
+  uint8_t fuseExtended() const;
+  uint8_t lockBits() const;
+  void setFuses(uint8_t low, uint8_t high, uint8_t extended);
+  void setLockBits(uint8_t lock);
+
+  // The chip's memories, fuses and lock byte, so one program run can write a
+  // chip and the next can read it. False (with a reason) on failure.
+  bool saveState(const std::string& path, std::string* error = nullptr) const;
+  bool loadState(const std::string& path, std::string* error = nullptr);
+
+ private:
+  struct Impl;
+  // Implementation detail, defined in avr_target.cc; the helper writing the model
+  // is free to lay out the private state as it likes.
+  std::vector<uint8_t> flash_;
+  std::vector<uint8_t> eeprom_;
+  // ... further members as the implementation needs.
+};
