@@ -1,0 +1,28 @@
+#pragma once
+// Runs one of the built programs the way a user would, with its own working
+// directory, environment additions and standard input, and collects what it
+// printed and how it ended. A program that outlives its time limit is killed.
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int exitStatus = -1;      // -1 when killed by a signal or the time limit
+  bool timedOut = false;
+  std::string output;       // standard output
+  std::string errorOutput;  // standard error
+};
+
+struct ProcessOptions {
+  std::string workingDirectory;
+  std::map<std::string, std::string> environment;  // added to (or replacing) ours
+  std::string standardInput;                         // fed, then closed
+  int timeLimitSeconds = 60;
+};
+
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options);
+
+// Path of a program in the build tree, e.g. builtProgram("tarnwick").
+std::string builtProgram(const std::string& relativePath);
