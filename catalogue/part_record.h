@@ -20,8 +20,8 @@ struct PartRecord {
 
 constexpr int kCatalogueRows = 13;
 // Rows that flows test for by position.
-constexpr int kTwoFuseRow = 1;       // ATmega32
-constexpr int kFixedWaitRow = 6;     // ATmega644P, waited for instead of polled by pellory
+constexpr int kTwoFuseRow = 1;    // ATmega32
+constexpr int kFixedWaitRow = 6;  // ATmega644P, waited for instead of polled by pellory
 
 struct PartCatalogue {
   std::array<PartRecord, kCatalogueRows> rows{};

@@ -5,6 +5,8 @@
 
 namespace {
 
+// clang-format off
+
 // Rows 0 to 4 and 7 to 9 are the same in both programs.
 constexpr PartRecord kAtmega16 = {"ATmega16", 3, {0x1E, 0x94, 0x03}, 3, {0xD4, 0xD9, 0xD4, 0xFF}, 64, 4, 0x4000, 0x200};
 constexpr PartRecord kAtmega32 = {"ATmega32", 3, {0x1E, 0x95, 0x02}, 2, {0xD9, 0xE4, 0xFF, 0xFF}, 64, 4, 0x8000, 0x400};
@@ -35,7 +37,13 @@ constexpr PartRows kMarlowRows = {{
     {"AT90USB162", 3, {0x1E, 0x94, 0x82}, 3, {0xF4, 0xD9, 0x5E, 0xFF}, 64, 4, 0x4000, 0x200},
 }};
 
+// clang-format on
+
 }  // namespace
 
-const PartRows& korvoPartRows() { return kKorvoRows; }
-const PartRows& marlowPartRows() { return kMarlowRows; }
+const PartRows& korvoPartRows() {
+  return kKorvoRows;
+}
+const PartRows& marlowPartRows() {
+  return kMarlowRows;
+}

@@ -59,10 +59,18 @@ const char* const kPelloryHelp[] = {
 
 }  // namespace
 
-const char* const* tarnwickHelpLines() { return kTarnwickHelp; }
-size_t tarnwickHelpLineCount() { return std::size(kTarnwickHelp); }
-const char* const* pelloryHelpLines() { return kPelloryHelp; }
-size_t pelloryHelpLineCount() { return std::size(kPelloryHelp); }
+const char* const* tarnwickHelpLines() {
+  return kTarnwickHelp;
+}
+size_t tarnwickHelpLineCount() {
+  return std::size(kTarnwickHelp);
+}
+const char* const* pelloryHelpLines() {
+  return kPelloryHelp;
+}
+size_t pelloryHelpLineCount() {
+  return std::size(kPelloryHelp);
+}
 
 void printHelp(const Profile& profile, Console& console) {
   for (size_t i = 0; i < profile.helpLineCount; ++i) console.write(profile.helpLines[i]);

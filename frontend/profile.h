@@ -21,12 +21,12 @@ struct Profile {
   const PartRows& (*partRows)();
   const char* notInstalledLine;
   const char* closingLine;
-  bool waitForKeyAtEnd;   // only ever honoured when the console is a terminal
-  bool echoCommandLine;   // echo "\n-" and each command-line token before it runs
+  bool waitForKeyAtEnd;  // only ever honoured when the console is a terminal
+  bool echoCommandLine;  // echo "\n-" and each command-line token before it runs
   // Commands only one program has.
-  bool hasFastDownload;   // "dff"
-  bool hasChipErase;      // "ce"
-  bool hasTerminalMode;   // "t"
+  bool hasFastDownload;  // "dff"
+  bool hasChipErase;     // "ce"
+  bool hasTerminalMode;  // "t"
 };
 
 const Profile& tarnwickProfile();

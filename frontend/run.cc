@@ -20,14 +20,16 @@ void printBanner(Session& session) {
       session.console.print("Default com channel is %s, baud rate %d\n",
                             settings.comDevicePath.c_str(), rate);
     } else {
-      session.console.print("Default com channel is com%d, baud rate %d\n",
-                            settings.comChannel + 1, rate);
+      session.console.print("Default com channel is com%d, baud rate %d\n", settings.comChannel + 1,
+                            rate);
     }
   }
   session.console.print("Type 'e' to exit, 'p' to pause, 'h' for help)\n\n");
 }
 
-bool hasCommandArguments(int argc) { return argc > 1; }
+bool hasCommandArguments(int argc) {
+  return argc > 1;
+}
 
 int runCommands(Session& session, int argc, char** argv) {
   if (!hasCommandArguments(argc)) return runPrompt(session);

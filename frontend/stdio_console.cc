@@ -44,7 +44,9 @@ void StdioConsole::write(std::string_view text) {
   if (outputIsTerminal_) std::fflush(stdout);
 }
 
-void StdioConsole::flush() { std::fflush(stdout); }
+void StdioConsole::flush() {
+  std::fflush(stdout);
+}
 
 bool StdioConsole::fill() {
   if (atEnd_) return false;
@@ -122,4 +124,6 @@ void StdioConsole::beginKeyMode() {
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
 }
 
-void StdioConsole::endKeyMode() { restoreConsoleTerminal(); }
+void StdioConsole::endKeyMode() {
+  restoreConsoleTerminal();
+}

@@ -3,7 +3,9 @@
 #include <cctype>
 
 namespace {
-int lower(char c) { return std::tolower(static_cast<unsigned char>(c)); }
+int lower(char c) {
+  return std::tolower(static_cast<unsigned char>(c));
+}
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -9,7 +9,9 @@
 constexpr int32_t kImageBytes = 364000;
 using ImageBuffer = std::array<uint8_t, kImageBytes>;
 
-inline void clearImage(ImageBuffer& image, uint8_t value) { image.fill(value); }
+inline void clearImage(ImageBuffer& image, uint8_t value) {
+  image.fill(value);
+}
 
 struct MemoryImages {
   MemoryImages() : load(std::make_unique<ImageBuffer>()), read(std::make_unique<ImageBuffer>()) {
@@ -20,5 +22,9 @@ struct MemoryImages {
   std::unique_ptr<ImageBuffer> read;  // filled from the target, source of uploads
 };
 
-inline void clearLoadImage(MemoryImages& images, uint8_t value) { images.load->fill(value); }
-inline void clearReadImage(MemoryImages& images, uint8_t value) { images.read->fill(value); }
+inline void clearLoadImage(MemoryImages& images, uint8_t value) {
+  images.load->fill(value);
+}
+inline void clearReadImage(MemoryImages& images, uint8_t value) {
+  images.read->fill(value);
+}

@@ -48,8 +48,12 @@ int lookup(const PartCatalogue& catalogue, uint8_t a, uint8_t b, uint8_t c) {
 
 class BothCatalogues : public ::testing::TestWithParam<const PartRows* (*)()> {};
 
-const PartRows* korvo() { return &korvoPartRows(); }
-const PartRows* marlow() { return &marlowPartRows(); }
+const PartRows* korvo() {
+  return &korvoPartRows();
+}
+const PartRows* marlow() {
+  return &marlowPartRows();
+}
 
 TEST_P(BothCatalogues, RowsAgreeWithTheDatasheetsAndHaveUniqueSignatures) {
   PartCatalogue catalogue = filled(*GetParam()());
@@ -77,9 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, BothCatalogues, ::testing::Values(korvo, mar
 
 TEST(Catalogue, RowsStandInTheirFixedOrder) {
   // Flows test rows 1 (two fuses) and 6 (fixed write wait) by position.
-  const char* const shared[] = {"ATmega16",   "ATmega32",   "ATmega48",  "ATmega88",
-                                "ATmega168",  "ATmega644",  "ATmega644P", "ATmega128",
-                                "ATmega1280", "ATmega1281"};
+  const char* const shared[] = {"ATmega16",  "ATmega32",   "ATmega48",  "ATmega88",   "ATmega168",
+                                "ATmega644", "ATmega644P", "ATmega128", "ATmega1280", "ATmega1281"};
   PartCatalogue tarnwick = filled(korvoPartRows());
   PartCatalogue pellory = filled(marlowPartRows());
   for (int i = 0; i < 10; ++i) {

@@ -6,9 +6,13 @@ namespace {
 int32_t gLoopsPerMicrosecond = kDefaultLoopsPerMicrosecond;
 }
 
-int32_t loopsPerMicrosecond() { return gLoopsPerMicrosecond; }
+int32_t loopsPerMicrosecond() {
+  return gLoopsPerMicrosecond;
+}
 
-void setLoopsPerMicrosecond(int32_t loops) { gLoopsPerMicrosecond = loops; }
+void setLoopsPerMicrosecond(int32_t loops) {
+  gLoopsPerMicrosecond = loops;
+}
 
 void busyCountdown(int32_t count) {
   // The counter lives in memory and is touched every pass: its cost per pass is

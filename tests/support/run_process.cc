@@ -21,7 +21,9 @@ std::string builtProgram(const std::string& relativePath) {
 
 namespace {
 
-void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void setNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 }  // namespace
 
@@ -37,11 +39,13 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     dup2(err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     setpgid(0, 0);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+      _exit(127);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -76,7 +80,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     if (in[1] >= 0) fds[count++] = {in[1], POLLOUT, 0};
     int waitMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
-    if (poll(fds, static_cast<nfds_t>(count), waitMs > 200 ? 200 : waitMs) < 0 && errno != EINTR) break;
+    if (poll(fds, static_cast<nfds_t>(count), waitMs > 200 ? 200 : waitMs) < 0 && errno != EINTR)
+      break;
     char buffer[65536];
     for (int i = 0; i < count; ++i) {
       if (fds[i].revents == 0) continue;
@@ -93,10 +98,13 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       }
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
-        (fds[i].fd == out[0] ? result.output : result.errorOutput).append(buffer, static_cast<size_t>(n));
+        (fds[i].fd == out[0] ? result.output : result.errorOutput)
+            .append(buffer, static_cast<size_t>(n));
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        if (fds[i].fd == out[0]) outOpen = false;
-        else errOpen = false;
+        if (fds[i].fd == out[0])
+          outOpen = false;
+        else
+          errOpen = false;
       }
     }
   }

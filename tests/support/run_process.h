@@ -8,7 +8,7 @@
 #include <vector>
 
 struct ProcessResult {
-  int exitStatus = -1;      // -1 when killed by a signal or the time limit
+  int exitStatus = -1;  // -1 when killed by a signal or the time limit
   bool timedOut = false;
   std::string output;       // standard output
   std::string errorOutput;  // standard error
@@ -17,7 +17,7 @@ struct ProcessResult {
 struct ProcessOptions {
   std::string workingDirectory;
   std::map<std::string, std::string> environment;  // added to (or replacing) ours
-  std::string standardInput;                         // fed, then closed
+  std::string standardInput;                       // fed, then closed
   int timeLimitSeconds = 60;
 };
 
