@@ -1,12 +1,9 @@
-#include <cstring>
-
 #include "catalogue/part_record.h"
 
 int fillPartCatalogue(PartCatalogue& catalogue, const PartRows& rows) {
   for (int i = 0; i < kCatalogueRows; ++i) {
     PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
     row = rows[static_cast<size_t>(i)];
-    std::strncpy(row.name, rows[static_cast<size_t>(i)].name, sizeof row.name - 1);
     row.name[sizeof row.name - 1] = '\0';
   }
   catalogue.partCount = kCatalogueRows;
