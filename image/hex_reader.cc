@@ -1,0 +1,172 @@
+#include "image/hex_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <streambuf>
+
+namespace {
+
+using Traits = std::streambuf::traits_type;
+
+constexpr std::array<int8_t, 256> makeDigitTable() {
+  std::array<int8_t, 256> table{};
+  for (auto& entry : table) entry = -1;
+  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<int8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    table['a' + i] = static_cast<int8_t>(10 + i);
+    table['A' + i] = static_cast<int8_t>(10 + i);
+  }
+  return table;
+}
+constexpr std::array<int8_t, 256> kDigitValue = makeDigitTable();
+
+int digitValue(int character) {
+  return character == Traits::eof() ? -1 : kDigitValue[static_cast<uint8_t>(character)];
+}
+
+void countUp(int32_t& counter, int64_t amount) {
+  int64_t total = static_cast<int64_t>(counter) + amount;
+  counter = static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
+}
+
+// Reads the characters of one record straight from the stream buffer. A
+// character that is not a hex digit is left unread, so a ':' that interrupts a
+// truncated record still starts the next one.
+class RecordFields {
+ public:
+  explicit RecordFields(std::streambuf& buffer) : buffer_(buffer) {}
+
+  bool readByte(uint8_t& value) {
+    int high = digitValue(buffer_.sgetc());
+    if (high < 0) return false;
+    buffer_.sbumpc();
+    int low = digitValue(buffer_.sgetc());
+    if (low < 0) return false;
+    buffer_.sbumpc();
+    value = static_cast<uint8_t>(high << 4 | low);
+    sum_ = static_cast<uint8_t>(sum_ + value);
+    return true;
+  }
+
+  bool readBytes(uint8_t* bytes, int count) {
+    for (int i = 0; i < count; ++i) {
+      if (!readByte(bytes[i])) return false;
+    }
+    return true;
+  }
+
+  // The checksum byte makes the sum of the whole record zero.
+  bool readChecksum(bool& matches) {
+    uint8_t checksum = 0;
+    if (!readByte(checksum)) return false;
+    matches = sum_ == 0;
+    return true;
+  }
+
+ private:
+  std::streambuf& buffer_;
+  uint8_t sum_ = 0;
+};
+
+enum RecordType : uint8_t {
+  kData = 0x00,
+  kEndOfFile = 0x01,
+  kExtendedSegment = 0x02,
+  kExtendedLinear = 0x04,
+};
+
+class HexLoader {
+ public:
+  HexLoader(ImageBuffer& image, HexLoadResult& result) : image_(image), result_(result) {}
+
+  // Called after the ':' start code.
+  void loadRecord(std::streambuf& buffer) {
+    RecordFields fields(buffer);
+    uint8_t header[4];
+    if (!fields.readBytes(header, 4)) return countUp(result_.malformedRecords, 1);
+    const int count = header[0];
+    const int64_t offset = header[1] << 8 | header[2];
+    bool checksumMatches = false;
+
+    switch (header[3]) {
+      case kData: {
+        uint8_t data[255];
+        if (!fields.readBytes(data, count) || !fields.readChecksum(checksumMatches)) {
+          return countUp(result_.malformedRecords, 1);
+        }
+        storeData(extension_ + offset, data, count);
+        break;
+      }
+      case kExtendedSegment:
+      case kExtendedLinear: {
+        // The two bytes after the type are the address whatever the byte
+        // count claims.
+        uint8_t value[2];
+        if (!fields.readBytes(value, 2) || !fields.readChecksum(checksumMatches)) {
+          return countUp(result_.malformedRecords, 1);
+        }
+        const int64_t base = value[0] << 8 | value[1];
+        extension_ = header[3] == kExtendedSegment ? base * 16 : base * 65536;
+        break;
+      }
+      case kEndOfFile:
+        // Not the end of loading: records after it still count.
+        if (!fields.readChecksum(checksumMatches)) return countUp(result_.malformedRecords, 1);
+        break;
+      default:
+        // Start addresses and unknown types: the rest is skipped as text.
+        return;
+    }
+    if (!checksumMatches) countUp(result_.badChecksums, 1);
+  }
+
+ private:
+  void storeData(int64_t start, const uint8_t* data, int count) {
+    const int64_t end = start + count;
+    const int64_t storedEnd = std::min<int64_t>(end, kImageBytes);
+    for (int64_t address = start; address < storedEnd; ++address) {
+      image_[static_cast<size_t>(address)] = data[address - start];
+    }
+    countUp(result_.bytesBeyondEnd, end - std::max<int64_t>(start, storedEnd));
+    result_.loadLength = static_cast<int32_t>(storedEnd);
+  }
+
+  ImageBuffer& image_;
+  HexLoadResult& result_;
+  // Wider than the image's index: a type 04 record can name addresses up to
+  // 4 GiB, which must be recognised as beyond the end, not wrapped.
+  int64_t extension_ = 0;
+};
+
+}  // namespace
+
+HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImage,
+                             uint8_t fillChar) {
+  HexLoadResult result{0, 0, 0, 0};
+  clearImage(loadImage, fillChar);
+  std::streambuf* buffer = downloadStream.rdbuf();
+  if (buffer == nullptr) return result;
+
+  HexLoader loader(loadImage, result);
+  for (int character = buffer->sbumpc(); character != Traits::eof(); character = buffer->sbumpc()) {
+    if (character == ':') loader.loadRecord(*buffer);
+  }
+  return result;
+}
+
+int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
+                    Console& console) {
+  const HexLoadResult result = loadHexRecords(downloadStream, loadImage, fillChar);
+  if (result.bytesBeyondEnd > 0) {
+    console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
+                  result.bytesBeyondEnd);
+  }
+  if (result.malformedRecords > 0) {
+    console.print("Warning: %d malformed HEX records were skipped\n", result.malformedRecords);
+  }
+  if (result.badChecksums > 0) {
+    console.print("Warning: %d HEX records have bad checksums\n", result.badChecksums);
+  }
+  return result.loadLength;
+}

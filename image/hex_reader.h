@@ -1,0 +1,33 @@
+#pragma once
+// Loads an Intel HEX text into a memory image. Records are found by their ':'
+// start code alone, so line ends (LF, CR LF or none) and any text between
+// records do not matter, and records after the end-of-file record still load.
+
+#include <cstdint>
+#include <istream>
+
+#include "frontend/console.h"
+#include "image/memory_image.h"
+
+struct HexLoadResult {
+  // End address of the last data record in file order (not the highest
+  // address), never beyond the image; 0 when no data record was read.
+  int32_t loadLength;
+  // Data bytes whose address lies at or beyond the image end; not stored.
+  int32_t bytesBeyondEnd;
+  // Records with a non-hexadecimal character in a field, or cut short by the
+  // end of the text; they store nothing and leave loadLength alone.
+  int32_t malformedRecords;
+  // Records that loaded although their checksum does not match.
+  int32_t badChecksums;
+};
+
+// Clears the image to fillChar and loads every record of the stream, reading it
+// to its end. The stream stays owned (and open) by the caller.
+HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImage,
+                             uint8_t fillChar);
+
+// loadHexRecords, then one warning line on the console for each kind of
+// trouble counted. Returns the load length.
+int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
+                    Console& console);

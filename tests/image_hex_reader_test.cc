@@ -1,0 +1,169 @@
+// Loading HEX texts: the record rules, line ends, and what happens to records
+// that are malformed, oversized or beyond the end of the image.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/hex_reader.h"
+
+namespace {
+
+struct Loaded {
+  HexLoadResult result;
+  std::unique_ptr<ImageBuffer> image = std::make_unique<ImageBuffer>();
+};
+
+Loaded load(const std::string& text, uint8_t fill = 0xFF) {
+  Loaded loaded;
+  loaded.image->fill(0x5A);  // whatever the last load left
+  std::istringstream stream(text);
+  loaded.result = loadHexRecords(stream, *loaded.image, fill);
+  return loaded;
+}
+
+std::string join(const std::vector<std::string>& records, const std::string& lineEnd) {
+  std::string text;
+  for (const auto& record : records) text += record + lineEnd;
+  return text;
+}
+
+// Every byte in [from, to) holds value.
+bool holds(const ImageBuffer& image, int32_t from, int32_t to, uint8_t value) {
+  for (int32_t i = from; i < to; ++i) {
+    if (image[i] != value) return false;
+  }
+  return true;
+}
+
+const std::string kEnd = ":00000001FF";
+const std::string kRecordAt10 = ":0400100001020304E2";
+
+class EveryLineEnd : public ::testing::TestWithParam<std::string> {
+ protected:
+  Loaded loadRecords(const std::vector<std::string>& records, uint8_t fill = 0xFF) {
+    return load(join(records, GetParam()), fill);
+  }
+};
+
+TEST_P(EveryLineEnd, EmptyOrRecordlessTextLeavesOnlyFill) {
+  for (const std::string& text : {std::string(), "no records here" + GetParam() + "at all"}) {
+    Loaded loaded = load(text, 0x00);
+    EXPECT_EQ(loaded.result.loadLength, 0);
+    EXPECT_TRUE(holds(*loaded.image, 0, kImageBytes, 0x00));
+  }
+}
+
+TEST_P(EveryLineEnd, OneRecordLandsAtItsAddressAndSetsTheLength) {
+  Loaded loaded = loadRecords({kRecordAt10, kEnd}, 0xA5);
+  EXPECT_EQ(loaded.result.loadLength, 0x14);
+  EXPECT_TRUE(holds(*loaded.image, 0, 0x10, 0xA5));
+  EXPECT_EQ((*loaded.image)[0x10], 1);
+  EXPECT_EQ((*loaded.image)[0x13], 4);
+  EXPECT_TRUE(holds(*loaded.image, 0x14, kImageBytes, 0xA5));
+  EXPECT_EQ(loaded.result.badChecksums, 0);
+
+  // A wrong checksum still loads, and is counted.
+  Loaded edited = loadRecords({":0400100001020304E3", kEnd}, 0xA5);
+  EXPECT_EQ(edited.result.loadLength, 0x14);
+  EXPECT_EQ(*edited.image, *loaded.image);
+  EXPECT_EQ(edited.result.badChecksums, 1);
+}
+
+TEST_P(EveryLineEnd, ExtendedAddressesOfBothKindsReachTheSecondBlock) {
+  for (const char* extension : {":020000040001F9", ":020000021000EC"}) {
+    Loaded loaded = loadRecords({extension, ":02000000ABCD86", kEnd});
+    EXPECT_EQ(loaded.result.loadLength, 0x10002) << extension;
+    EXPECT_EQ((*loaded.image)[0x10000], 0xAB);
+    EXPECT_EQ((*loaded.image)[0x10001], 0xCD);
+    EXPECT_TRUE(holds(*loaded.image, 0, 0x10000, 0xFF));
+  }
+}
+
+TEST_P(EveryLineEnd, LengthComesFromTheLastDataRecordInFileOrder) {
+  // After the end-of-file record, and at a lower address than the one before.
+  Loaded loaded = loadRecords({":020100001122CA", kEnd, kRecordAt10, kEnd});
+  EXPECT_EQ(loaded.result.loadLength, 0x14);
+  EXPECT_EQ((*loaded.image)[0x100], 0x11);
+  EXPECT_EQ((*loaded.image)[0x101], 0x22);
+  EXPECT_EQ((*loaded.image)[0x13], 4);
+}
+
+TEST_P(EveryLineEnd, MalformedRecordsStoreNothingAndKeepTheLength) {
+  Loaded loaded = loadRecords({
+      kRecordAt10,
+      ":0400200001020G04D2",  // not a hex digit in the data
+      ":04003X0001020304D2",  // nor in the load offset
+      ":04004000010203",      // cut short, the next record's ':' follows
+      ":0200000400",          // extension cut short: the block stays 0
+      ":0200500055AAAF",
+  });
+  EXPECT_EQ(loaded.result.malformedRecords, 4);
+  EXPECT_EQ(loaded.result.loadLength, 0x52);
+  EXPECT_EQ((*loaded.image)[0x50], 0x55);
+  EXPECT_TRUE(holds(*loaded.image, 0x14, 0x50, 0xFF));
+
+  // Cut by the end of the text.
+  Loaded cut = load(join({kRecordAt10}, GetParam()) + ":0400400001020304");
+  EXPECT_EQ(cut.result.malformedRecords, 1);
+  EXPECT_EQ(cut.result.loadLength, 0x14);
+  EXPECT_TRUE(holds(*cut.image, 0x14, kImageBytes, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(HexReader, EveryLineEnd, ::testing::Values("\n", "\r\n", ""));
+
+std::string dataRecord(int count, int offset, uint8_t first) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string record = ":";
+  uint8_t sum = 0;
+  auto add = [&](uint8_t value) {
+    record += digits[value >> 4];
+    record += digits[value & 15];
+    sum = static_cast<uint8_t>(sum + value);
+  };
+  for (uint8_t value : {uint8_t(count), uint8_t(offset >> 8), uint8_t(offset), uint8_t(0)}) {
+    add(value);
+  }
+  for (int i = 0; i < count; ++i) add(static_cast<uint8_t>(first + i));
+  add(static_cast<uint8_t>(-sum));
+  return record;
+}
+
+TEST(HexReader, LongRecordsLoadWholeAndRunOnPastTheBlockEnd) {
+  Loaded loaded = load(dataRecord(255, 0xFF80, 0) + "\n" + kEnd);
+  EXPECT_EQ(loaded.result.loadLength, 0xFF80 + 255);
+  EXPECT_EQ(loaded.result.badChecksums, 0);
+  for (int i = 0; i < 255; ++i) ASSERT_EQ((*loaded.image)[0xFF80 + i], i);
+  EXPECT_EQ((*loaded.image)[0xFF80 + 255], 0xFF);
+}
+
+TEST(HexReader, BytesBeyondTheImageAreCountedNotStored) {
+  // 0x58DE0 is the image size; the record straddles its end.
+  Loaded loaded = load(":020000040005F5\n" + dataRecord(16, 0x8DD8, 1) + "\n" +
+                       ":02000004FFFFFC\n" + dataRecord(255, 0xFFFF, 0) + "\n");
+  EXPECT_EQ(loaded.result.bytesBeyondEnd, 8 + 255);
+  EXPECT_EQ(loaded.result.loadLength, kImageBytes);
+  EXPECT_EQ((*loaded.image)[kImageBytes - 1], 8);
+  EXPECT_EQ((*loaded.image)[kImageBytes - 8], 1);
+}
+
+TEST(HexReader, WarningsFollowTheLoadOnePerKindOfTrouble) {
+  ScriptedConsole console;
+  auto image = std::make_unique<ImageBuffer>();
+  std::istringstream clean(kRecordAt10 + "\n" + kEnd + "\n");
+  EXPECT_EQ(readHexFile(clean, *image, 0xFF, console), 0x14);
+  EXPECT_EQ(console.output(), "");
+
+  std::istringstream troubled(":020000040005F5\n" + dataRecord(16, 0x8DE0, 0) + "\n" +
+                              ":0400100001020304E3\n:04001\n:0300300002337A1F\n");
+  EXPECT_EQ(readHexFile(troubled, *image, 0xFF, console), 0x50033);
+  EXPECT_EQ(console.output(),
+            "Warning: 16 bytes beyond the end of the memory image were ignored\n"
+            "Warning: 1 malformed HEX records were skipped\n"
+            "Warning: 2 HEX records have bad checksums\n");
+}
+
+}  // namespace
