@@ -12,17 +12,17 @@
 
 struct TargetFaults {
   enum class Miso { kNormal, kStuckHigh, kStuckLow };
-  Miso miso = Miso::kNormal;   // target absent: nothing but the stuck level comes back
-  bool neverReady = false;     // every self-timed operation stays busy for ever
-  bool wrongSignature = false; // answers 00 00 00 to the signature reads
+  Miso miso = Miso::kNormal;    // target absent: nothing but the stuck level comes back
+  bool neverReady = false;      // every self-timed operation stays busy for ever
+  bool wrongSignature = false;  // answers 00 00 00 to the signature reads
 };
 
 struct TargetStats {
-  uint64_t instructions = 0;         // complete 4-byte instructions acted on
+  uint64_t instructions = 0;  // complete 4-byte instructions acted on
   uint64_t pagesWritten = 0;
-  uint64_t busyViolations = 0;       // an instruction other than the poll while busy
-  uint64_t emptyPageWrites = 0;      // page write with nothing loaded
-  uint64_t earlyEnables = 0;         // Programming Enable under 20 ms after RESET went low
+  uint64_t busyViolations = 0;   // an instruction other than the poll while busy
+  uint64_t emptyPageWrites = 0;  // page write with nothing loaded
+  uint64_t earlyEnables = 0;     // Programming Enable under 20 ms after RESET went low
   uint64_t violations() const { return busyViolations + emptyPageWrites + earlyEnables; }
 };
 
@@ -65,11 +65,44 @@ class AvrTarget {
   bool saveState(const std::string& path, std::string* error = nullptr) const;
   bool loadState(const std::string& path, std::string* error = nullptr);
 
+  // Changes whenever a write alters flash, EEPROM, fuses or lock bits, so a
+  // caller can tell when the state file is out of date.
+  uint64_t writeGeneration() const { return writeGeneration_; }
+  uint8_t calibration() const;
+  const TargetFaults& faults() const { return faults_; }
+
  private:
-  struct Impl;
-  // Implementation detail, defined in avr_target.cc; the helper writing the model
-  // is free to lay out the private state as it likes.
+  bool writesLocked() const;
+  bool readsLocked() const;
+  void startSelfTimed(uint32_t datasheetMicros);
+  void recognizeEnable();
+  uint8_t readResult() const;
+  void execute();
+  void chipErase();
+  void writePage();
+  void markWritten() { ++writeGeneration_; }
+
+  const SimPart* part_;
+  SimClock* clock_;
+  TargetFaults faults_;
+  TargetStats stats_;
+
   std::vector<uint8_t> flash_;
   std::vector<uint8_t> eeprom_;
-  // ... further members as the implementation needs.
+  std::vector<uint8_t> pageBuffer_;
+  bool pageLoaded_ = false;
+  uint8_t fuseLow_, fuseHigh_, fuseExtended_;
+  uint8_t lock_ = 0xFF;
+  uint8_t extendedAddress_ = 0;
+
+  bool resetLow_ = false;
+  int64_t resetLowSince_ = 0;
+  bool programming_ = false;
+  uint8_t frame_[4] = {0, 0, 0, 0};
+  int framePosition_ = 0;
+  uint8_t output_ = 0xFF;
+
+  int64_t busyUntil_ = 0;
+  bool busyForever_ = false;
+  uint64_t writeGeneration_ = 0;
 };

@@ -9,9 +9,18 @@ class SimClock {
  public:
   explicit SimClock(double timeScale = 1.0) : scale_(timeScale) {}
 
+  // A clock that only moves when advanceMicros() is called, so tests can step
+  // exactly to either side of a datasheet limit without waiting.
+  static SimClock manual(double timeScale = 1.0) {
+    SimClock clock(timeScale);
+    clock.manual_ = true;
+    return clock;
+  }
+
   double scale() const { return scale_; }
   // Monotonic now, in microseconds.
   int64_t nowMicros() const {
+    if (manual_) return manualNow_;
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -20,7 +29,13 @@ class SimClock {
   int64_t scaled(int64_t datasheetMicros) const {
     return static_cast<int64_t>(static_cast<double>(datasheetMicros) * scale_);
   }
+  // Moves a manual clock on; a real clock ignores it.
+  void advanceMicros(int64_t micros) {
+    if (manual_ && micros > 0) manualNow_ += micros;
+  }
 
  private:
   double scale_;
+  bool manual_ = false;
+  int64_t manualNow_ = 0;
 };

@@ -1,0 +1,289 @@
+// The serial programming interface of an AVR, as the "Serial Programming" and
+// "Memory Programming" chapters of the ATmega datasheets describe it.
+
+#include "sim/avr_target.h"
+
+#include <algorithm>
+
+namespace {
+
+// RESET must stay low this long before Programming Enable is accepted
+// ("wait for at least 20 ms and enable serial programming").
+constexpr int64_t kResetSettleMicros = 20000;
+// EESAVE is bit 3 of the high fuse on every part in the table; programmed (0)
+// it keeps the EEPROM through a chip erase.
+constexpr uint8_t kEesaveBit = 0x08;
+// Lock bits LB1 (bit 0) and LB2 (bit 1), programmed when 0. Bits 7 and 6 are
+// unused and always read 1.
+constexpr uint8_t kLockModeBits = 0x03;
+constexpr uint8_t kUnusedLockBits = 0xC0;
+// Parts above 128 KB need Load Extended Address to reach words above 0xFFFF.
+constexpr uint32_t kWordAddressSpan = 0x10000;
+
+}  // namespace
+
+AvrTarget::AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults)
+    : part_(&part),
+      clock_(&clock),
+      faults_(faults),
+      flash_(part.flashBytes, 0xFF),
+      eeprom_(part.eepromBytes, 0xFF),
+      pageBuffer_(part.flashPageWords * 2, 0xFF),
+      fuseLow_(part.factoryLow),
+      fuseHigh_(part.factoryHigh),
+      fuseExtended_(part.hasExtendedFuse ? part.factoryExtended : 0xFF) {}
+
+void AvrTarget::setResetLow(bool low) {
+  if (low == resetLow_) return;
+  resetLow_ = low;
+  // Instructions are framed from the moment RESET falls; the host resynchronises
+  // a target that is out of step by pulsing RESET.
+  framePosition_ = 0;
+  output_ = 0xFF;
+  if (low) {
+    resetLowSince_ = clock_->nowMicros();
+  } else {
+    programming_ = false;
+  }
+}
+
+bool AvrTarget::resetLow() const {
+  return resetLow_;
+}
+
+uint8_t AvrTarget::pendingOutput() const {
+  switch (faults_.miso) {
+    case TargetFaults::Miso::kStuckHigh:
+      return 0xFF;
+    case TargetFaults::Miso::kStuckLow:
+      return 0x00;
+    case TargetFaults::Miso::kNormal:
+      break;
+  }
+  // A running part does not drive MISO for programming; the line idles high.
+  if (!resetLow_) return 0xFF;
+  return output_;
+}
+
+void AvrTarget::shiftIn(uint8_t mosi) {
+  if (faults_.miso != TargetFaults::Miso::kNormal || !resetLow_) return;
+  frame_[framePosition_] = mosi;
+  // In programming mode each byte comes back during the next one, byte 4 of a
+  // read carrying the result instead. Before that only byte 1 is echoed: the
+  // 0x53 during byte 3 must mean the part took the enable, in step.
+  output_ = programming_ || framePosition_ == 0 ? mosi : 0xFF;
+  switch (framePosition_) {
+    case 1:
+      if (frame_[0] == 0xAC && frame_[1] == 0x53) recognizeEnable();
+      break;
+    case 2:
+      if (programming_) output_ = readResult();
+      break;
+    case 3:
+      if (programming_) execute();
+      break;
+    default:
+      break;
+  }
+  framePosition_ = (framePosition_ + 1) % 4;
+}
+
+uint8_t AvrTarget::exchange(uint8_t mosi) {
+  uint8_t out = pendingOutput();
+  shiftIn(mosi);
+  return out;
+}
+
+bool AvrTarget::inProgrammingMode() const {
+  return programming_;
+}
+
+bool AvrTarget::busy() const {
+  return busyForever_ || clock_->nowMicros() < busyUntil_;
+}
+
+const SimPart& AvrTarget::part() const {
+  return *part_;
+}
+const TargetStats& AvrTarget::stats() const {
+  return stats_;
+}
+std::vector<uint8_t>& AvrTarget::flash() {
+  return flash_;
+}
+std::vector<uint8_t>& AvrTarget::eeprom() {
+  return eeprom_;
+}
+uint8_t AvrTarget::fuseLow() const {
+  return fuseLow_;
+}
+uint8_t AvrTarget::fuseHigh() const {
+  return fuseHigh_;
+}
+uint8_t AvrTarget::fuseExtended() const {
+  return part_->hasExtendedFuse ? fuseExtended_ : 0xFF;
+}
+uint8_t AvrTarget::lockBits() const {
+  return lock_;
+}
+uint8_t AvrTarget::calibration() const {
+  return part_->calibration;
+}
+
+void AvrTarget::setFuses(uint8_t low, uint8_t high, uint8_t extended) {
+  fuseLow_ = low;
+  fuseHigh_ = high;
+  fuseExtended_ = part_->hasExtendedFuse ? extended : 0xFF;
+  markWritten();
+}
+
+void AvrTarget::setLockBits(uint8_t lock) {
+  lock_ = lock | kUnusedLockBits;
+  markWritten();
+}
+
+// Lock mode 2 (LB1 programmed) and mode 3 (both) forbid further programming of
+// flash, EEPROM and fuses; LB2 alone is not a datasheet mode and is treated the
+// same, erring on the side of the lock.
+bool AvrTarget::writesLocked() const {
+  return (lock_ & kLockModeBits) != kLockModeBits;
+}
+
+// Mode 3 also disables verification; the model reads locked memory as 0xFF.
+bool AvrTarget::readsLocked() const {
+  return (lock_ & kLockModeBits) == 0;
+}
+
+void AvrTarget::startSelfTimed(uint32_t datasheetMicros) {
+  if (faults_.neverReady) busyForever_ = true;
+  busyUntil_ = clock_->nowMicros() + clock_->scaled(datasheetMicros);
+}
+
+void AvrTarget::recognizeEnable() {
+  if (programming_) return;
+  if (clock_->nowMicros() - resetLowSince_ < clock_->scaled(kResetSettleMicros)) {
+    ++stats_.earlyEnables;
+    output_ = 0xFF;  // not in step: the host must not see its 0x53 come back
+    return;
+  }
+  programming_ = true;
+  output_ = 0x53;  // the echo of byte 2 that tells the host it is in step
+  extendedAddress_ = 0;
+  pageLoaded_ = false;
+  std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+}
+
+// The byte shifted out during byte 4, decided once bytes 1 to 3 are in.
+uint8_t AvrTarget::readResult() const {
+  const uint8_t op = frame_[0], b2 = frame_[1], b3 = frame_[2];
+  if (op == 0xF0 && b2 == 0x00) return busy() ? 0x01 : 0x00;
+  if (busy()) return b3;  // ignored, and counted once byte 4 arrives
+  const uint32_t word =
+      ((b2 << 8) | b3) +
+      (part_->flashBytes > kWordAddressSpan * 2 ? extendedAddress_ : 0) * kWordAddressSpan;
+  const uint32_t flashIndex = (word * 2) % part_->flashBytes;
+  switch (op) {
+    case 0x30:
+      if (faults_.wrongSignature) return 0x00;
+      return (b3 & 0x03) < 3 ? part_->signature[b3 & 0x03] : 0xFF;
+    case 0x38:
+      return part_->calibration;
+    case 0x50:
+      if (b2 == 0x00) return fuseLow_;
+      if (b2 == 0x08) return fuseExtended();
+      break;
+    case 0x58:
+      if (b2 == 0x00) return lock_;
+      if (b2 == 0x08) return fuseHigh_;
+      break;
+    case 0x20:
+      return readsLocked() ? 0xFF : flash_[flashIndex];
+    case 0x28:
+      return readsLocked() ? 0xFF : flash_[flashIndex + 1];
+    case 0xA0:
+      return readsLocked() ? 0xFF : eeprom_[((b2 << 8) | b3) % part_->eepromBytes];
+    default:
+      break;
+  }
+  return b3;
+}
+
+void AvrTarget::execute() {
+  ++stats_.instructions;
+  const uint8_t op = frame_[0], b2 = frame_[1], b3 = frame_[2], b4 = frame_[3];
+  const bool isPoll = op == 0xF0 && b2 == 0x00;
+  if (isPoll) return;
+  if (busy()) {
+    ++stats_.busyViolations;
+    return;
+  }
+  switch (op) {
+    case 0xAC:
+      if ((b2 & 0xE0) == 0x80) {
+        chipErase();
+      } else if ((b2 & 0xE0) == 0xE0) {
+        // Lock bits can only be programmed further; only a chip erase clears them.
+        lock_ &= b4 | kUnusedLockBits;
+        markWritten();
+        startSelfTimed(part_->fuseMicros);
+      } else if (b2 == 0xA0 || b2 == 0xA8 || b2 == 0xA4) {
+        if (writesLocked()) return;
+        if (b2 == 0xA0) fuseLow_ = b4;
+        if (b2 == 0xA8) fuseHigh_ = b4;
+        if (b2 == 0xA4 && part_->hasExtendedFuse) fuseExtended_ = b4;
+        markWritten();
+        startSelfTimed(part_->fuseMicros);
+      }
+      break;
+    case 0x40:
+    case 0x48: {
+      const uint32_t index = b3 % part_->flashPageWords;
+      pageBuffer_[index * 2 + (op == 0x48 ? 1 : 0)] = b4;
+      pageLoaded_ = true;
+      break;
+    }
+    case 0x4C:
+      writePage();
+      break;
+    case 0x4D:
+      extendedAddress_ = b3;
+      break;
+    case 0xC0:
+      if (writesLocked()) return;
+      eeprom_[((b2 << 8) | b3) % part_->eepromBytes] = b4;
+      markWritten();
+      startSelfTimed(part_->eepromByteMicros);
+      break;
+    default:
+      break;  // reads were answered during byte 4; unknown opcodes do nothing
+  }
+}
+
+void AvrTarget::chipErase() {
+  std::fill(flash_.begin(), flash_.end(), 0xFF);
+  if (fuseHigh_ & kEesaveBit) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
+  lock_ = 0xFF;
+  markWritten();
+  startSelfTimed(part_->chipEraseMicros);
+}
+
+void AvrTarget::writePage() {
+  if (!pageLoaded_) {
+    ++stats_.emptyPageWrites;
+    return;
+  }
+  if (!writesLocked()) {
+    uint32_t word = (frame_[1] << 8) | frame_[2];
+    if (part_->flashBytes > kWordAddressSpan * 2) word += extendedAddress_ * kWordAddressSpan;
+    const uint32_t pageBytes = part_->flashPageWords * 2;
+    const uint32_t start = (word * 2) % part_->flashBytes / pageBytes * pageBytes;
+    // Programming can only clear bits; erased cells are what make a page equal
+    // to what was loaded.
+    for (uint32_t i = 0; i < pageBytes; ++i) flash_[start + i] &= pageBuffer_[i];
+    ++stats_.pagesWritten;
+    markWritten();
+    startSelfTimed(part_->flashPageMicros);
+  }
+  std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+  pageLoaded_ = false;
+}

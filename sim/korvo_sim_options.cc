@@ -1,0 +1,149 @@
+#include "sim/korvo_sim_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "sim/sim_parts.h"
+
+namespace {
+
+bool parseCount(const std::string& text, uint64_t max, uint64_t* value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed > max) return false;
+  *value = parsed;
+  return true;
+}
+
+bool parseScale(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(parsed) || parsed <= 0.0 || parsed > 1000.0) {
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions* options,
+                          std::string* error) {
+  KorvoSimOptions parsed;
+  // An hour is far beyond any host's patience; the bound keeps the microsecond
+  // arithmetic well inside 64 bits.
+  constexpr uint64_t kMaxMillis = 3'600'000;
+  constexpr uint64_t kMaxMicros = kMaxMillis * 1000;
+  constexpr uint64_t kMaxFrames = std::numeric_limits<uint32_t>::max();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    auto number = [&](uint64_t max, uint64_t* out) {
+      std::string text;
+      if (!value(&text)) return false;
+      if (!parseCount(text, max, out)) {
+        *error = "option " + arg + ": '" + text + "' is not a whole number from 0 to " +
+                 std::to_string(max);
+        return false;
+      }
+      return true;
+    };
+    uint64_t count = 0;
+    std::string text;
+    if (arg == "--help") {
+      parsed.help = true;
+    } else if (arg == "--link") {
+      if (!value(&parsed.link)) return false;
+    } else if (arg == "--part") {
+      if (!value(&text)) return false;
+      const SimPart* part = findSimPart(text);
+      if (part == nullptr) {
+        *error = "unknown part '" + text + "'";
+        return false;
+      }
+      parsed.part = part->name;
+    } else if (arg == "--state") {
+      if (!value(&parsed.stateFile)) return false;
+    } else if (arg == "--trace") {
+      if (!value(&parsed.traceFile)) return false;
+    } else if (arg == "--time-scale") {
+      if (!value(&text)) return false;
+      if (!parseScale(text, &parsed.timeScale)) {
+        *error = "option --time-scale: '" + text + "' is not a number above 0 and up to 1000";
+        return false;
+      }
+    } else if (arg == "--no-signon") {
+      parsed.signOn = false;
+    } else if (arg == "--signon-gap-ms") {
+      if (!number(kMaxMillis, &count)) return false;
+      parsed.signOnGapMillis = static_cast<int64_t>(count);
+    } else if (arg == "--target-absent") {
+      parsed.targetAbsent = true;
+    } else if (arg == "--busy-forever") {
+      parsed.busyForever = true;
+    } else if (arg == "--hangup-after-frames") {
+      if (!number(kMaxFrames, &parsed.hangupAfterFrames)) return false;
+    } else if (arg == "--silent-after-frames") {
+      if (!number(kMaxFrames, &parsed.silentAfterFrames)) return false;
+    } else if (arg == "--baud-pacing") {
+      parsed.baudPacing = true;
+    } else if (arg == "--latency-us") {
+      if (!number(kMaxMicros, &count)) return false;
+      parsed.latencyMicros = static_cast<int64_t>(count);
+    } else {
+      *error = "unknown option '" + arg + "' (try --help)";
+      return false;
+    }
+  }
+  if (!parsed.help && parsed.link.empty()) {
+    *error = "--link PATH is required";
+    return false;
+  }
+  *options = parsed;
+  return true;
+}
+
+const char* korvoSimHelpText() {
+  return "Usage: korvo-sim --link PATH [options]\n"
+         "Simulates a Korvo USB ISP programmer with an AVR target behind it on a\n"
+         "pseudo-terminal; PATH becomes a symbolic link to the terminal device that\n"
+         "tarnwick opens. Serves until SIGTERM or SIGINT, then removes PATH.\n"
+         "\n"
+         "  --link PATH               symbolic link to create (required)\n"
+         "  --part NAME               target part, any letter case (default ATmega644P)\n"
+         "  --state FILE              load the chip's memories, fuses and lock from FILE\n"
+         "                            if it exists; save them back after each self-timed\n"
+         "                            write, when the host closes the port, and at exit\n"
+         "  --trace FILE              append each command the host sent, in hexadecimal,\n"
+         "                            one command per line (\"34 30 00 00 00\")\n"
+         "  --time-scale X            multiply every datasheet time and the Korvo's own\n"
+         "                            2 s busy limit by X (default 1)\n"
+         "  --no-signon               send no sign-on when the host opens the port\n"
+         "  --signon-gap-ms N         pause N ms before the sign-on's closing '>'\n"
+         "  --target-absent           no target on the cable: MISO reads high\n"
+         "  --busy-forever            the target never finishes a self-timed write\n"
+         "  --hangup-after-frames N   vanish after N instruction frames, as when the\n"
+         "                            USB cable is pulled\n"
+         "  --silent-after-frames N   stop answering after N instruction frames\n"
+         "  --baud-pacing             each byte takes 10 bit times at the host's baud\n"
+         "                            rate, in both directions\n"
+         "  --latency-us N            wait N us before each reply (a USB round trip)\n"
+         "  --help                    print this text\n"
+         "\n"
+         "Prints \"korvo-sim: ready on PATH (part NAME)\" on standard error once PATH\n"
+         "exists. Exit status: 0 after SIGTERM or SIGINT, 2 on bad arguments, 1 when\n"
+         "the terminal or the link cannot be set up.\n";
+}
