@@ -1,0 +1,100 @@
+// EEPROM: read back, byte programming, and the whole download.
+
+#include <algorithm>
+#include <fstream>
+
+#include "catalogue/part_record.h"
+#include "engine/isp_instructions.h"
+#include "engine/memory_transfer.h"
+#include "engine/target_flows.h"
+#include "engine/transfer_limits.h"
+#include "frontend/session.h"
+#include "image/hex_reader.h"
+
+namespace {
+// EEPROM instructions carry a 16-bit byte address.
+constexpr int32_t kEepromAddressRoom = 0x10000;
+
+int32_t clampToEepromAddresses(int32_t n) {
+  return std::min(clampToImage(n), kEepromAddressRoom);
+}
+}  // namespace
+
+void readEeprom(Session& session, int32_t n) {
+  n = clampToEepromAddresses(n);
+  clearReadImage(session.images, 0x00);
+  session.console.print("Read %d target EEPROM bytes\n", n);
+  ImageBuffer& image = *session.images.read;
+  for (int32_t i = 0; i < n; ++i) {
+    image[static_cast<size_t>(i)] = ispReadEepromByte(*session.link, static_cast<uint16_t>(i));
+  }
+}
+
+int32_t programEepromCounting(Session& session, int32_t n, int32_t* timeouts) {
+  n = clampToEepromAddresses(n);
+  const ImageBuffer& image = *session.images.load;
+  IspLink& link = *session.link;
+  for (int32_t i = 0; i < n; ++i) {
+    ispWriteEepromByte(link, static_cast<uint16_t>(i), image[static_cast<size_t>(i)]);
+    if (link.waitReady() < 0) {
+      session.console.print("Error - EEPROM write timeout\n");
+      ++*timeouts;
+    }
+  }
+  return n;
+}
+
+int32_t programEeprom(Session& session, int32_t n) {
+  int32_t timeouts = 0;
+  return programEepromCounting(session, n, &timeouts);
+}
+
+bool downloadEeprom(Session& session) {
+  const PartRecord* part = requireRecognisedPart(session);
+  if (part == nullptr) {
+    restoreDefaultSettings(session);
+    return false;
+  }
+  Console& console = session.console;
+  const std::string fileName = session.settings.downloadFileName;
+  bool ok = true;
+  int32_t loaded = 0;
+
+  std::ifstream downloadStream(fileName, std::ios::binary);
+  if (!downloadStream.is_open()) {
+    console.print("Can't open download file\n");
+    ok = false;
+  } else {
+    loaded = readHexFile(downloadStream, *session.images.load, session.settings.fillChar, console);
+    downloadStream.close();
+    if (loaded > part->eepromBytes) {
+      console.print("File is larger than the target's EEPROM: %d bytes, %s has %d\n", loaded,
+                    part->name, part->eepromBytes);
+      restoreDefaultSettings(session);
+      return false;
+    }
+    console.print("load file length = %d\n", loaded);
+    console.print("Programming\n");
+    int32_t timeouts = 0;
+    int32_t written = programEepromCounting(session, loaded, &timeouts);
+    console.print("Bytes written to target %d\n", written);
+    ok = timeouts == 0;
+  }
+
+  if (session.settings.verifyMode == 'v') {
+    console.print("Read back target to verify\n");
+    readEeprom(session, part->eepromBytes);
+    // Trailing erased bytes on the target are left out, but never the loaded
+    // data: a byte that stayed 0xFF where the file wrote something else is a
+    // failed write, not trailing space.
+    int32_t compared = std::max(usedLength(*session.images.read, part->eepromBytes), loaded);
+    if (compareImages(session, compared) == 1) {
+      console.print("Target matches %s\n", fileName.c_str());
+    } else {
+      console.print("ERROR - Target does not match %s\n", fileName.c_str());
+      ok = false;
+    }
+  }
+  restoreDefaultSettings(session);
+  return ok;
+}

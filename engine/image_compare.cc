@@ -1,0 +1,52 @@
+// Verification of a download against what was read back.
+
+#include <cstdio>
+
+#include "engine/memory_transfer.h"
+#include "engine/transfer_limits.h"
+#include "frontend/session.h"
+
+namespace {
+
+void writeMismatchFile(Session& session, int32_t n) {
+  const std::string& name = session.settings.mismatchFileName;
+  std::FILE* file = std::fopen(name.c_str(), "w");
+  if (file == nullptr) {
+    session.console.print("Can't open mismatch file %s\n", name.c_str());
+    return;
+  }
+  const ImageBuffer& expected = *session.images.load;
+  const ImageBuffer& actual = *session.images.read;
+  bool writeFailed = false;
+  for (int32_t i = 0; i < n && !writeFailed; ++i) {
+    size_t at = static_cast<size_t>(i);
+    if (expected[at] == actual[at]) continue;
+    writeFailed = std::fprintf(file, "%06x %02x %02x\n", static_cast<unsigned>(i), expected[at],
+                               actual[at]) < 0;
+  }
+  if (std::fclose(file) != 0) writeFailed = true;
+  if (writeFailed) session.console.print("Can't write mismatch file %s\n", name.c_str());
+}
+
+}  // namespace
+
+int compareImages(Session& session, int32_t n) {
+  n = clampToImage(n);
+  const ImageBuffer& expected = *session.images.load;
+  const ImageBuffer& actual = *session.images.read;
+  int32_t mismatched = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    if (expected[static_cast<size_t>(i)] != actual[static_cast<size_t>(i)]) ++mismatched;
+  }
+  if (mismatched != 0) session.console.print("\n%d bytes mismatched\n", mismatched);
+  // Written even when all match, so an old list never passes for this run's.
+  if (!session.settings.mismatchFileName.empty()) writeMismatchFile(session, n);
+  return mismatched == 0 ? 1 : 0;
+}
+
+int32_t usedLength(const ImageBuffer& image, int32_t size) {
+  for (int32_t i = clampToImage(size); i > 0; --i) {
+    if (image[static_cast<size_t>(i - 1)] != 0xFF) return i;
+  }
+  return 0;
+}

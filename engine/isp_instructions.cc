@@ -1,0 +1,103 @@
+#include "engine/isp_instructions.h"
+
+#include "frontend/session.h"
+
+namespace {
+
+uint8_t hi(uint16_t address) {
+  return static_cast<uint8_t>(address >> 8);
+}
+uint8_t lo(uint16_t address) {
+  return static_cast<uint8_t>(address & 0xFF);
+}
+
+void send(IspLink& link, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
+  link.sendInstruction(IspInstruction{{b1, b2, b3, b4}});
+}
+
+uint8_t query(IspLink& link, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
+  return link.queryInstruction(IspInstruction{{b1, b2, b3, b4}});
+}
+
+}  // namespace
+
+uint8_t ispProgrammingEnable(IspLink& link) {
+  return link.enableProgramming();
+}
+void ispChipErase(IspLink& link) {
+  send(link, 0xAC, 0x80, 0x00, 0x00);
+}
+uint8_t ispReadSignatureByte(IspLink& link, uint8_t n) {
+  return query(link, 0x30, 0x00, n, 0x00);
+}
+uint8_t ispReadCalibrationByte(IspLink& link) {
+  return query(link, 0x38, 0x00, 0x00, 0x00);
+}
+uint8_t ispReadLockBits(IspLink& link) {
+  return query(link, 0x58, 0x00, 0x00, 0x00);
+}
+uint8_t ispReadFuseLow(IspLink& link) {
+  return query(link, 0x50, 0x00, 0x00, 0x00);
+}
+uint8_t ispReadFuseHigh(IspLink& link) {
+  return query(link, 0x58, 0x08, 0x00, 0x00);
+}
+uint8_t ispReadFuseExtended(IspLink& link) {
+  return query(link, 0x50, 0x08, 0x00, 0x00);
+}
+void ispWriteFuseLow(IspLink& link, uint8_t value) {
+  send(link, 0xAC, 0xA0, 0x00, value);
+}
+void ispWriteFuseHigh(IspLink& link, uint8_t value) {
+  send(link, 0xAC, 0xA8, 0x00, value);
+}
+void ispWriteFuseExtended(IspLink& link, uint8_t value) {
+  send(link, 0xAC, 0xA4, 0x00, value);
+}
+void ispWriteLockBits(IspLink& link, uint8_t value) {
+  send(link, 0xAC, 0xE0, 0x00, value);
+}
+
+uint8_t ispReadFlashLowByte(IspLink& link, uint16_t word) {
+  return query(link, 0x20, hi(word), lo(word), 0x00);
+}
+uint8_t ispReadFlashHighByte(IspLink& link, uint16_t word) {
+  return query(link, 0x28, hi(word), lo(word), 0x00);
+}
+void ispLoadPageLowByte(IspLink& link, uint8_t index, uint8_t data) {
+  send(link, 0x40, 0x00, index, data);
+}
+void ispLoadPageHighByte(IspLink& link, uint8_t index, uint8_t data) {
+  send(link, 0x48, 0x00, index, data);
+}
+void ispWritePage(IspLink& link, uint16_t word) {
+  send(link, 0x4C, hi(word), lo(word), 0x00);
+}
+void ispLoadExtendedAddress(IspLink& link, uint8_t extended) {
+  send(link, 0x4D, 0x00, extended, 0x00);
+}
+uint8_t ispReadEepromByte(IspLink& link, uint16_t address) {
+  return query(link, 0xA0, hi(address), lo(address), 0x00);
+}
+void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data) {
+  send(link, 0xC0, hi(address), lo(address), data);
+}
+uint8_t ispPollReady(IspLink& link) {
+  return link.queryInstruction(kIspPollReady);
+}
+
+void readSignature(Session& session) {
+  for (uint8_t n = 0; n < 3; ++n) {
+    session.target.signature[n] = ispReadSignatureByte(*session.link, n);
+  }
+}
+
+void readFuses(Session& session) {
+  IspLink& link = *session.link;
+  uint8_t low = ispReadFuseLow(link);
+  uint8_t high = ispReadFuseHigh(link);
+  uint8_t extended = ispReadFuseExtended(link);
+  session.target.fuseBytes[0] = extended;
+  session.target.fuseBytes[1] = high;
+  session.target.fuseBytes[2] = low;
+}

@@ -1,0 +1,30 @@
+// The lock and calibration bytes, and the erase that stands on its own.
+
+#include "engine/engine_delay.h"
+#include "engine/isp_instructions.h"
+#include "engine/target_flows.h"
+#include "frontend/session.h"
+
+namespace {
+// Lock bits are written like fuses: self-timed, not polled, so a fixed wait.
+constexpr int32_t kLockWriteUnits = 10000;
+}  // namespace
+
+void showLockByte(Session& session) {
+  session.console.print("Fuse lock byte %x\n", ispReadLockBits(*session.link));
+}
+
+void showCalibrationByte(Session& session) {
+  session.console.print("Calibration byte: %x\n", ispReadCalibrationByte(*session.link));
+}
+
+void writeLockByte(Session& session, uint8_t value) {
+  ispWriteLockBits(*session.link, value);
+  engineDelay(kLockWriteUnits);
+  session.console.print("Write lock byte %x\n", value);
+}
+
+void eraseChip(Session& session) {
+  ispChipErase(*session.link);
+  session.console.print("Erase chip\n");
+}
