@@ -1,0 +1,182 @@
+#include "link_usb/korvo_link.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "frontend/session.h"
+#include "link_usb/device_names.h"
+#include "timing/delay.h"
+
+namespace {
+
+constexpr char kNoReply[] = "\nError - no reply from Korvo\n";
+constexpr char kConnectionLost[] = "\nError - connection to Korvo lost\n";
+
+constexpr uint8_t kQueryFourth = '4';
+constexpr uint8_t kQueryThird = '3';
+constexpr uint8_t kWriteInstruction = 'w';
+constexpr uint8_t kBusyCommand = 'b';
+constexpr uint8_t kReady = '0';
+constexpr uint8_t kFailed = '1';
+constexpr uint8_t kModeAccepted = 'a';
+
+// Replies to "b" other than ready or failed that are tolerated before giving up.
+constexpr int kBusyReplyLimit = 5000;
+constexpr int32_t kBusyPollUnits = 100;
+// RESET timing: 10 us between the raise and the lowering, then the 20 ms the
+// AVR needs after RESET goes low before it takes Programming Enable, with room.
+constexpr int32_t kResetStepUnits = 10;
+constexpr int32_t kResetSettleUnits = 30000;
+
+}  // namespace
+
+KorvoLink::KorvoLink(Session& session, KorvoTimings timings)
+    : session_(session), timings_(timings) {}
+
+KorvoLink::~KorvoLink() = default;
+
+int KorvoLink::openProgrammerPort() {
+  const RunSettings& settings = session_.settings;
+  std::string device = programmerDevicePath(settings);
+  int error = port_.open(device, settings.baudCode);
+  if (error != 0) return reportPortError(-1, error);
+  devicePath_ = device;
+  return 1;
+}
+
+int KorvoLink::reportPortError(int result, int error) {
+  if (result >= 0) return result;
+  Console& console = session_.console;
+  console.print("\n");
+  console.print("ERROR: %s: %d\n",
+                "Com port id maybe wrong or in use by another application\n"
+                "       Select another com port or clear conflict - ",
+                error);
+  closePort();
+  console.print("\n");
+  return -1;
+}
+
+void KorvoLink::closePort() {
+  port_.close();
+  devicePath_.clear();
+}
+
+void KorvoLink::linkLost(SerialStatus status) {
+  throw LinkLostError(status == SerialStatus::kTimeout ? kNoReply : kConnectionLost);
+}
+
+void KorvoLink::sendBytes(const uint8_t* data, size_t length) {
+  SerialStatus status = port_.send(data, length);
+  if (status != SerialStatus::kOk) linkLost(status);
+}
+
+void KorvoLink::programmerSendByte(uint8_t byte) {
+  sendBytes(&byte, 1);
+}
+
+void KorvoLink::programmerSendText(const char* text) {
+  sendBytes(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+}
+
+uint8_t KorvoLink::programmerReadByte() {
+  uint8_t byte = 0;
+  SerialStatus status = port_.receive(byte, timings_.replyTimeoutMs);
+  if (status != SerialStatus::kOk) linkLost(status);
+  return byte;
+}
+
+bool KorvoLink::receiveWithin(uint8_t& byte, int timeoutMs) {
+  SerialStatus status = port_.receive(byte, timeoutMs);
+  if (status == SerialStatus::kLost) linkLost(status);
+  return status == SerialStatus::kOk;
+}
+
+int KorvoLink::waitForPrompt(char prompt) {
+  const bool echo = session_.settings.outputMode != 'q';
+  uint8_t byte = 0;
+  while (byte != static_cast<uint8_t>(prompt)) {
+    SerialStatus status = port_.receive(byte, timings_.signOnGapMs);
+    if (status == SerialStatus::kLost) linkLost(status);
+    if (status == SerialStatus::kTimeout) {
+      if (session_.settings.logEnabled && session_.logStream != nullptr) {
+        std::fputs("break lockup", session_.logStream);
+      }
+      return -1;
+    }
+    if (echo) session_.console.write(std::string_view(reinterpret_cast<char*>(&byte), 1));
+  }
+  return 1;
+}
+
+bool KorvoLink::checkSignOn() {
+  if (!awaitSignOn_) return false;
+  return waitForPrompt('>') == 1;
+}
+
+void KorvoLink::enterProgrammingMode(char mode) {
+  programmerSendText(mode == '1' ? "p1\r" : "p2\r");
+  // Whatever the Korvo says before accepting the mode (and anything left over
+  // from earlier commands) is dropped.
+  while (programmerReadByte() != kModeAccepted) {
+  }
+  programmerSendText("rl");
+  delayUnits(kResetSettleUnits);
+  pulseReset(kResetSettleUnits);
+}
+
+void KorvoLink::leaveProgrammingMode() {
+  delayUnits(kResetStepUnits);
+  programmerSendText("rh");
+  delayUnits(kResetStepUnits);
+  programmerSendText("e");
+}
+
+void KorvoLink::pulseReset(int32_t units) {
+  delayUnits(kResetStepUnits);
+  programmerSendText("rh");
+  delayUnits(kResetStepUnits);
+  programmerSendText("rl");
+  delayUnits(units);
+}
+
+void KorvoLink::sendFrame(uint8_t command, const IspInstruction& instruction) {
+  // One write per frame: the same bytes on the wire, but one system call and
+  // one USB packet instead of five.
+  const uint8_t frame[5] = {command, instruction.bytes[0], instruction.bytes[1],
+                            instruction.bytes[2], instruction.bytes[3]};
+  sendBytes(frame, sizeof frame);
+}
+
+void KorvoLink::sendInstruction(const IspInstruction& instruction) {
+  sendFrame(kWriteInstruction, instruction);
+}
+
+uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
+  sendFrame(kQueryFourth, instruction);
+  return programmerReadByte();
+}
+
+uint8_t KorvoLink::enableProgramming() {
+  sendFrame(kQueryThird, IspInstruction{{0xAC, 0x53, 0x00, 0x00}});
+  return programmerReadByte();
+}
+
+int KorvoLink::waitReady() {
+  programmerSendByte(kBusyCommand);
+  if (session_.settings.noBusyWait) return 0;
+  int replies = 0;
+  for (;;) {
+    uint8_t reply = programmerReadByte();
+    if (reply == kReady) return 0;
+    delayUnits(kBusyPollUnits);
+    if (replies > kBusyReplyLimit) return -1;
+    ++replies;
+    if (reply == kFailed) return -1;
+  }
+}
+
+void closeProgrammerPort(Session& session) {
+  if (auto* korvo = dynamic_cast<KorvoLink*>(session.link)) korvo->closePort();
+}

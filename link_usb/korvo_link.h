@@ -1,0 +1,80 @@
+#pragma once
+// The Korvo programmer on its serial port: the ASCII command protocol that
+// selects programming mode, drives the target's RESET line and carries each
+// ISP instruction as a command byte plus the four instruction bytes.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/isp_link.h"
+#include "link_usb/serial_port.h"
+
+struct Session;
+
+struct KorvoTimings {
+  // Silence after which a Korvo that owes us a reply counts as gone.
+  int replyTimeoutMs = 5000;
+  // Longest pause between two bytes of the sign-on text.
+  int signOnGapMs = 400;
+};
+
+class KorvoLink : public IspLink {
+ public:
+  explicit KorvoLink(Session& session, KorvoTimings timings = KorvoTimings());
+  ~KorvoLink() override;
+
+  // Opens the port that the settings name (channel or configured path) at
+  // their baud code. 1 when open, -1 after printing the port error.
+  int openProgrammerPort();
+  // The port error for an open that failed with `error` (an errno value):
+  // prints it, closes the port and returns -1; results of 0 or more pass.
+  int reportPortError(int result, int error);
+  void closePort();
+  bool isOpen() const { return port_.isOpen(); }
+  // The device actually opened; later changes to the settings do not move it.
+  const std::string& devicePath() const { return devicePath_; }
+
+  // Each of these throws LinkLostError when the Korvo is silent for the reply
+  // time limit or the port hangs up.
+  void programmerSendByte(uint8_t byte);
+  uint8_t programmerReadByte();
+  void programmerSendText(const char* text);
+  // 1 when `prompt` arrived, -1 when a gap in the text exceeded the sign-on
+  // limit. Echoes what arrives unless output is quiet.
+  int waitForPrompt(char prompt);
+  // Reads the sign-on up to ">" when still awaited; false at once otherwise.
+  bool checkSignOn();
+  void setAwaitSignOn(bool await) { awaitSignOn_ = await; }
+
+  // A byte if one arrives within `timeoutMs`; false when none did.
+  bool receiveWithin(uint8_t& byte, int timeoutMs);
+
+  void enterProgrammingMode(char mode);
+
+  // IspLink.
+  void sendInstruction(const IspInstruction& instruction) override;
+  uint8_t queryInstruction(const IspInstruction& instruction) override;
+  uint8_t enableProgramming() override;
+  int waitReady() override;
+  void enterProgrammingMode() override { enterProgrammingMode(enableMode_); }
+  void leaveProgrammingMode() override;
+  void pulseReset(int32_t units) override;
+
+  // For tests: how many write(2) calls the port has made.
+  size_t portWriteCalls() const { return port_.writeCalls(); }
+
+ private:
+  void sendFrame(uint8_t command, const IspInstruction& instruction);
+  void sendBytes(const uint8_t* data, size_t length);
+  [[noreturn]] void linkLost(SerialStatus status);
+
+  Session& session_;
+  KorvoTimings timings_;
+  SerialPort port_;
+  std::string devicePath_;
+  char enableMode_ = '2';
+  bool awaitSignOn_ = true;
+};
+
+// The exit command's close of the programmer's port; nothing for other links.
+void closeProgrammerPort(Session& session);

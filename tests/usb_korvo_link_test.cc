@@ -1,0 +1,263 @@
+// The Korvo link against a scripted Korvo on a pseudo-terminal: the bytes of
+// every frame and command, how replies are read, and how a silent or vanished
+// programmer ends the wait.
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "frontend/console.h"
+#include "frontend/profile.h"
+#include "frontend/session.h"
+#include "link_usb/device_names.h"
+#include "link_usb/korvo_link.h"
+#include "tests/support/pty_korvo.h"
+#include "timing/delay.h"
+
+namespace {
+
+const char kPortError[] =
+    "\nERROR: Com port id maybe wrong or in use by another application\n"
+    "       Select another com port or clear conflict - : %d\n\n";
+
+std::string portErrorFor(int error) {
+  char text[256];
+  std::snprintf(text, sizeof text, kPortError, error);
+  return text;
+}
+
+// Short limits so the silent-Korvo cases finish quickly.
+constexpr KorvoTimings kTestTimings{300, 150};
+
+class KorvoLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setLoopsPerMicrosecond(1);
+    session.settings.comDevicePath = korvo.devicePath();
+    ASSERT_EQ(link.openProgrammerPort(), 1) << console.output();
+  }
+
+  std::string lostMessage(void (*action)(KorvoLink&)) {
+    try {
+      action(link);
+    } catch (const LinkLostError& lost) {
+      return lost.what();
+    }
+    return "(no error)";
+  }
+
+  PtyKorvo korvo;
+  ScriptedConsole console;
+  Session session{tarnwickProfile(), console};
+  KorvoLink link{session, kTestTimings};
+};
+
+TEST_F(KorvoLinkTest, InstructionsTravelAsFramesOfOneWriteEach) {
+  korvo.reply(std::string("\x1e\x96\x0a\x53", 4));
+  const uint8_t expected[3] = {0x1e, 0x96, 0x0a};
+  for (uint8_t n = 0; n < 3; ++n) {
+    size_t writesBefore = link.portWriteCalls();
+    EXPECT_EQ(link.queryInstruction(IspInstruction{{0x30, 0x00, n, 0x00}}), expected[n]);
+    EXPECT_EQ(link.portWriteCalls() - writesBefore, 1u);
+  }
+  EXPECT_EQ(hexBytes(korvo.wire(15)), "34 30 00 00 00 34 30 00 01 00 34 30 00 02 00");
+
+  size_t writesBefore = link.portWriteCalls();
+  link.sendInstruction(IspInstruction{{0xAC, 0x80, 0x00, 0x00}});
+  EXPECT_EQ(link.enableProgramming(), 0x53);
+  EXPECT_EQ(link.portWriteCalls() - writesBefore, 2u);
+  EXPECT_EQ(hexBytes(korvo.wire(10)), "77 ac 80 00 00 33 ac 53 00 00");
+}
+
+TEST_F(KorvoLinkTest, ProgrammingModeSequenceDropsChatterBeforeTheAcceptance) {
+  session.settings.outputMode = 'v';
+  korvo.reply("stale bytes\r\np2 ok a");
+  link.enterProgrammingMode();
+  EXPECT_EQ(korvo.wire(9), "p2\rrlrhrl");
+  EXPECT_EQ(console.output(), "");  // the chatter is not shown, even in verbose mode
+
+  link.leaveProgrammingMode();
+  EXPECT_EQ(korvo.wire(3), "rhe");
+
+  korvo.reply("a");
+  link.enterProgrammingMode('1');
+  EXPECT_EQ(korvo.wire(9), "p1\rrlrhrl");
+
+  link.pulseReset(100);
+  EXPECT_EQ(korvo.wire(4), "rhrl");
+  size_t writesBefore = link.portWriteCalls();
+  link.programmerSendText("");
+  EXPECT_EQ(link.portWriteCalls(), writesBefore);
+}
+
+TEST_F(KorvoLinkTest, WaitReadyFollowsTheBusyReplies) {
+  // Two "still busy" replies, then ready; the byte after it is left alone.
+  korvo.reply("xy0M");
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+
+  korvo.reply("1M");
+  EXPECT_EQ(link.waitReady(), -1);
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+  EXPECT_EQ(korvo.wire(2), "bb");
+
+  // The fast download sends the busy command and reads nothing back.
+  session.settings.noBusyWait = true;
+  korvo.reply("M");
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(korvo.wire(1), "b");
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+}
+
+TEST_F(KorvoLinkTest, WaitReadyGivesUpAfterTheBusyLimit) {
+  // 5001 busy replies are tolerated; ready after them still counts.
+  std::string tolerated(5001, '.');
+  std::thread feed([&] { korvo.reply(tolerated + "0M"); });
+  EXPECT_EQ(link.waitReady(), 0);
+  feed.join();
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+
+  // The reply after those 5001 ends the wait, and nothing beyond it is read.
+  std::thread feedMore([&] { korvo.reply(tolerated + ".M"); });
+  EXPECT_EQ(link.waitReady(), -1);
+  feedMore.join();
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+}
+
+TEST_F(KorvoLinkTest, SilentKorvoEndsTheWaitWithNoReply) {
+  const std::string noReply = "\nError - no reply from Korvo\n";
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.programmerReadByte(); }), noReply);
+  EXPECT_EQ(lostMessage([](KorvoLink& l) {
+              l.queryInstruction(IspInstruction{{0x30, 0x00, 0x00, 0x00}});
+            }),
+            noReply);
+  // The wait for the mode acceptance "a" is bounded too.
+  korvo.reply("p2 but no reply of its own");
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.enterProgrammingMode(); }), noReply);
+  // A busy stream that simply stops.
+  korvo.reply("...");
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.waitReady(); }), noReply);
+}
+
+TEST_F(KorvoLinkTest, HungUpKorvoEndsTheRunAsConnectionLost) {
+  const std::string lost = "\nError - connection to Korvo lost\n";
+  korvo.hangUp();
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.programmerReadByte(); }), lost);
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.waitReady(); }), lost);
+  EXPECT_EQ(lostMessage([](KorvoLink& l) { l.checkSignOn(); }), lost);
+}
+
+TEST_F(KorvoLinkTest, SignOnIsShownUpToThePromptUnlessQuiet) {
+  korvo.reply("Korvo V2.1\r\n>rest");
+  EXPECT_TRUE(link.checkSignOn());
+  EXPECT_EQ(console.output(), "Korvo V2.1\r\n>");
+  EXPECT_EQ(link.programmerReadByte(), 'r');
+
+  console.clearOutput();
+  session.settings.outputMode = 'q';
+  korvo.reply("Korvo V2.1\r\n>");
+  EXPECT_TRUE(link.checkSignOn());
+  EXPECT_EQ(console.output(), "");
+
+  // After the channel prompt nothing is awaited and nothing is read.
+  link.setAwaitSignOn(false);
+  korvo.reply("K");
+  EXPECT_FALSE(link.checkSignOn());
+  EXPECT_EQ(link.programmerReadByte(), 'K');
+}
+
+TEST_F(KorvoLinkTest, SignOnGapMarksTheLogOnlyWhileLogging) {
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  session.logStream = log;
+
+  korvo.reply("Korvo");
+  EXPECT_EQ(link.waitForPrompt('>'), -1);
+  EXPECT_EQ(console.output(), "Korvo");
+
+  session.settings.logEnabled = true;
+  EXPECT_EQ(link.waitForPrompt('>'), -1);
+
+  std::rewind(log);
+  char logged[64] = {};
+  size_t got = std::fread(logged, 1, sizeof logged - 1, log);
+  EXPECT_EQ(std::string(logged, got), "break lockup");
+}
+
+TEST_F(KorvoLinkTest, PortIsHeldForExclusiveUse) {
+  KorvoLink second(session, kTestTimings);
+  EXPECT_EQ(second.openProgrammerPort(), -1);
+  EXPECT_EQ(console.output(), portErrorFor(EBUSY));
+  EXPECT_FALSE(second.isOpen());
+
+  // The exit command frees the port for others.
+  session.link = &link;
+  closeProgrammerPort(session);
+  EXPECT_FALSE(link.isOpen());
+  EXPECT_EQ(second.openProgrammerPort(), 1);
+  session.link = nullptr;
+  closeProgrammerPort(session);  // no link: nothing to do
+}
+
+TEST_F(KorvoLinkTest, LineIsRawEightBitsNoParityOneStopBit) {
+  struct termios line;
+  ASSERT_EQ(tcgetattr(korvo.portSide(), &line), 0);
+  EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
+
+  // Code 8 is printed as 57200 but opens the standard 57600.
+  link.closePort();
+  session.settings.baudCode = 8;
+  ASSERT_EQ(link.openProgrammerPort(), 1);
+  ASSERT_EQ(tcgetattr(korvo.portSide(), &line), 0);
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B57600));
+}
+
+TEST_F(KorvoLinkTest, TheOpenedPortStaysPutWhenSettingsChange) {
+  std::string opened = link.devicePath();
+  session.settings.comDevicePath.clear();
+  session.settings.comChannel = 5;
+  korvo.reply("0");
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(link.devicePath(), opened);
+  EXPECT_EQ(korvo.wire(1), "b");
+}
+
+TEST(KorvoPortOpen, FailuresReportTheSystemError) {
+  ScriptedConsole console;
+  Session session(tarnwickProfile(), console);
+  KorvoLink link(session, kTestTimings);
+
+  session.settings.comDevicePath = "/nonexistent/ttyKorvo";
+  EXPECT_EQ(link.openProgrammerPort(), -1);
+  EXPECT_EQ(console.output(), portErrorFor(ENOENT));
+  EXPECT_FALSE(link.isOpen());
+
+  // A baud code outside the table is refused rather than guessed.
+  PtyKorvo korvo;
+  console.clearOutput();
+  session.settings.comDevicePath = korvo.devicePath();
+  session.settings.baudCode = 10;
+  EXPECT_EQ(link.openProgrammerPort(), -1);
+  EXPECT_EQ(console.output(), portErrorFor(EINVAL));
+}
+
+TEST(KorvoDeviceNames, ChannelIndexPrefixAndConfiguredPath) {
+  RunSettings settings;
+  settings.comChannel = 0;
+  EXPECT_EQ(programmerDevicePath(settings, nullptr), "/dev/ttyS0");
+  EXPECT_EQ(programmerDevicePath(settings, ""), "/dev/ttyS0");
+  settings.comChannel = 10;
+  EXPECT_EQ(programmerDevicePath(settings, "/dev/ttyUSB"), "/dev/ttyUSB10");
+  settings.comDevicePath = "/dev/serial/by-id/korvo";
+  EXPECT_EQ(programmerDevicePath(settings, "/dev/ttyUSB"), "/dev/serial/by-id/korvo");
+}
+
+}  // namespace
