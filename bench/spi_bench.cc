@@ -1,0 +1,82 @@
+// Time per exchanged SPI byte on the Marlow link, through the simulated cable,
+// with this machine's real delay calibration. A byte is nominally 71 delay
+// units (7 lead-in, 8 bits of 8); the ratio shows what the single-bit port
+// calls and the countdown's calibration error add on top. The same loop on a
+// port whose calls do nothing separates the two.
+//
+// Usage: spi_bench [bytes]   (10000 by default)
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "link_lpt/port_library.h"
+#include "link_lpt/spi_bitbang.h"
+#include "timing/delay.h"
+
+namespace {
+
+constexpr double kNominalUnitsPerByte = 71.0;
+
+void noSet(uint16_t, uint8_t) {}
+int16_t noGet(uint16_t, uint8_t) {
+  return 0;
+}
+
+void calibrate() {
+  double best = measureLoopTime();
+  for (int i = 0; i < 4; ++i) {
+    double again = measureLoopTime();
+    if (again < best) best = again;
+  }
+  setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(best));
+}
+
+double microsecondsPerByte(const MarlowPort& port, long bytes) {
+  auto start = std::chrono::steady_clock::now();
+  unsigned sink = 0;
+  for (long i = 0; i < bytes; ++i) sink += spiExchangeByte(port, static_cast<uint8_t>(i));
+  auto end = std::chrono::steady_clock::now();
+  if (sink == 0xFFFFFFFFu) std::printf(" ");
+  return std::chrono::duration<double, std::micro>(end - start).count() / bytes;
+}
+
+void report(const char* label, double micros) {
+  std::printf("%-28s %8.2f us/byte   ratio to %.0f units: %.3f\n", label, micros,
+              kNominalUnitsPerByte, micros / kNominalUnitsPerByte);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long bytes = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 10000;
+  if (bytes <= 0) {
+    std::fprintf(stderr, "spi_bench: the byte count must be a positive number\n");
+    return 2;
+  }
+  setenv("PELLORY_SIM_TIME_SCALE", "1", 0);
+  std::string library = std::string(AVRISP_BINARY_DIR) + "/sim/libio.so";
+  if (bindPortLibraryFrom(library) != 0) {
+    std::fprintf(stderr, "spi_bench: can't load %s: %s\n", library.c_str(),
+                 portLibraryError().c_str());
+    return 1;
+  }
+  calibrate();
+  std::printf("loops per microsecond: %d, %ld bytes\n", loopsPerMicrosecond(), bytes);
+
+  MarlowPort idle{{noSet, noSet, noGet}, 0x378, 0x379};
+  report("delays only (no port)", microsecondsPerByte(idle, bytes));
+
+  MarlowPort cable{boundPortBits(), 0x378, 0x379};
+  if (!cablePresent(cable)) {
+    std::fprintf(stderr, "spi_bench: the simulated cable does not answer\n");
+    return 1;
+  }
+  prepareLines(cable);
+  setDataLine(cable, kResetLine, 0);
+  setDataLine(cable, kResetLeadLine, 0);
+  delayUnits(30000);
+  report("simulated cable", microsecondsPerByte(cable, bytes));
+  return 0;
+}
