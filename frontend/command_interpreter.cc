@@ -1,9 +1,53 @@
 #include "frontend/command_interpreter.h"
 
+#include <algorithm>
+
+#include "engine/programming_mode.h"
+#include "engine/target_flows.h"
+#include "frontend/command_steps.h"
+#include "frontend/command_table.h"
 #include "frontend/session.h"
 
-CommandOutcome executeCommand(Session&, const std::string&) { return CommandOutcome::kContinue; }
+namespace {
 
-int runCommandLine(Session&, int, char**) { return kExitOk; }
+bool reidentifiesBefore(Reidentify point) {
+  return point == Reidentify::kFirst || point == Reidentify::kBeforeParse;
+}
 
-int runPrompt(Session&) { return kExitOk; }
+bool reidentifiesAfterPreparing(Reidentify point) {
+  return point == Reidentify::kAfterName || point == Reidentify::kAfterParse;
+}
+
+StepResult runRow(Session& session, const CommandRow& row, const std::string& token) {
+  CommandCall call{session, token.substr(std::min(row.comparedLength, token.size())), 0};
+  if (reidentifiesBefore(row.reidentify)) reidentifyWhenReleased(session);
+  if (row.prepare != nullptr && !row.prepare(call)) return StepResult::kFailed;
+  if (reidentifiesAfterPreparing(row.reidentify)) reidentifyWhenReleased(session);
+  return row.act(call);
+}
+
+StepResult runToken(Session& session, const std::string& token) {
+  // Cutting a long token could turn it into another command; refuse it whole.
+  if (token.size() > kCommandTokenRoom) {
+    session.console.print("Command too long\n");
+    return StepResult::kFailed;
+  }
+  const CommandRow* row = findCommand(session.profile, token);
+  if (row == nullptr) return StepResult::kDone;  // unknown tokens are ignored silently
+  return runRow(session, *row, token);
+}
+
+}  // namespace
+
+void reidentifyWhenReleased(Session& session) {
+  if (session.target.targetReleased) identifyTarget(session);
+}
+
+CommandOutcome executeCommand(Session& session, const std::string& token) {
+  StepResult result = runToken(session, token);
+  if (result == StepResult::kExit) return CommandOutcome::kExit;
+  if (result == StepResult::kFailed) session.commandFailed = true;
+  // Between commands the target runs its own program.
+  if (!session.target.targetReleased && session.link != nullptr) leaveProgrammingMode(session);
+  return CommandOutcome::kContinue;
+}

@@ -2,11 +2,15 @@
 // The command interpreter: one token, one command, from the command line, the
 // interactive prompt or a script file.
 
+#include <cstddef>
 #include <string>
 
 struct Session;
 
 enum class CommandOutcome { kContinue, kExit };
+
+// Longest token a command may be; longer ones are refused whole.
+constexpr size_t kCommandTokenRoom = 199;
 
 // Runs one command (the token without its '-').
 CommandOutcome executeCommand(Session& session, const std::string& token);

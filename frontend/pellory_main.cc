@@ -1,8 +1,8 @@
+#include "frontend/line_editing_console.h"
 #include "frontend/profile.h"
 #include "frontend/run.h"
-#include "frontend/stdio_console.h"
 
 int main(int argc, char** argv) {
-  StdioConsole console;
+  LineEditingConsole console("pellory");
   return runProgram(pelloryProfile(), console, argc, argv);
 }

@@ -1,0 +1,71 @@
+// The three places commands come from: the command line, the interactive prompt
+// and script files. Each hands its tokens to executeCommand one at a time.
+
+#include <fstream>
+
+#include "engine/programming_mode.h"
+#include "frontend/command_interpreter.h"
+#include "frontend/session.h"
+
+namespace {
+
+bool namesScriptFile(const std::string& token) {
+  // A token too long to be a command goes on to be refused as one.
+  return !token.empty() && token.size() <= kCommandTokenRoom &&
+         (token[0] == 'f' || token[0] == 'F');
+}
+
+// Runs every token of the file named by the token after its 'f'. Script files
+// do not nest: their own 'f' tokens go to executeCommand, which ignores them.
+CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
+  std::ifstream scriptStream(fileName);
+  if (!scriptStream) {
+    session.console.print("Can't open file named: %s\n", fileName.c_str());
+    session.console.print("\n-");
+    session.commandFailed = true;
+    return CommandOutcome::kContinue;
+  }
+  session.console.print("\n-");
+  std::string token;
+  while (scriptStream >> token) {
+    session.console.print("%s\n", token.c_str());
+    if (executeCommand(session, token) == CommandOutcome::kExit) return CommandOutcome::kExit;
+    session.console.print("-");
+  }
+  return CommandOutcome::kContinue;
+}
+
+int statusAfterCommands(const Session& session) {
+  return session.commandFailed ? kExitCommandFailed : kExitOk;
+}
+
+}  // namespace
+
+int runCommandLine(Session& session, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (argument == nullptr || argument[0] != '-') continue;
+    std::string token(argument + 1);
+    if (session.profile.echoCommandLine) session.console.print("\n-%s", token.c_str());
+    CommandOutcome outcome = namesScriptFile(token) ? runScriptFile(session, token.substr(1))
+                                                    : executeCommand(session, token);
+    if (outcome == CommandOutcome::kExit) return kExitCommand;
+  }
+  return statusAfterCommands(session);
+}
+
+int runPrompt(Session& session) {
+  session.console.print("\n-");
+  std::string token;
+  while (session.console.readToken(token)) {
+    if (namesScriptFile(token)) {
+      if (runScriptFile(session, token.substr(1)) == CommandOutcome::kExit) return kExitCommand;
+      continue;
+    }
+    if (executeCommand(session, token) == CommandOutcome::kExit) return kExitCommand;
+    session.console.print("-");
+  }
+  // The end of the console's input ends the run as the command line does.
+  if (session.link != nullptr) leaveProgrammingMode(session);
+  return statusAfterCommands(session);
+}

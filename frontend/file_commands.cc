@@ -1,0 +1,122 @@
+// The commands that name files: downloads, loading, uploads, the log file and
+// the mismatch file.
+
+#include <cstdio>
+#include <fstream>
+
+#include "engine/memory_transfer.h"
+#include "engine/target_flows.h"
+#include "frontend/command_steps.h"
+#include "frontend/session.h"
+#include "image/hex_reader.h"
+#include "image/hex_writer.h"
+
+namespace {
+
+StepResult resultOf(bool succeeded) {
+  return succeeded ? StepResult::kDone : StepResult::kFailed;
+}
+
+// Reads `bytes` of one memory through `readMemory`, then writes what is used of
+// it; false when the part has no row or the file could not be written.
+template <typename ReadMemory>
+bool uploadMemory(Session& session, int32_t(PartRecord::*size), ReadMemory readMemory,
+                  bool reportLength) {
+  const PartRecord* part = requireRecognisedPart(session);
+  if (part == nullptr) return false;
+  int32_t bytes = part->*size;
+  readMemory(session, bytes);
+  int32_t n = usedLength(*session.images.read, bytes);
+  if (reportLength) session.console.print("Last data value in buffer = %x %d\n", n, n);
+  int written = writeHexFile(session.settings.uploadFileName, *session.images.read, n,
+                             session.settings.hexRecordType, session.console);
+  restoreDefaultSettings(session);
+  return written == 1;
+}
+
+}  // namespace
+
+bool storeDownloadName(CommandCall& call) {
+  call.session.settings.downloadFileName = call.argument;
+  return true;
+}
+
+bool startFastDownload(CommandCall& call) {
+  // No erase or page wait reads the Korvo's busy reply while this is set.
+  call.session.settings.noBusyWait = true;
+  return storeDownloadName(call);
+}
+
+bool storeUploadName(CommandCall& call) {
+  call.session.settings.uploadFileName = call.argument;
+  return true;
+}
+
+StepResult runFastFlashDownload(CommandCall& call) {
+  Session& session = call.session;
+  // Cleared whatever happens, a lost link included, so that no later wait is
+  // left skipping its busy poll.
+  struct ClearFlag {
+    bool& flag;
+    ~ClearFlag() { flag = false; }
+  } clear{session.settings.noBusyWait};
+  return resultOf(downloadFlash(session));
+}
+
+StepResult runFlashDownload(CommandCall& call) {
+  return resultOf(downloadFlash(call.session));
+}
+
+StepResult runEepromDownload(CommandCall& call) {
+  return resultOf(downloadEeprom(call.session));
+}
+
+StepResult loadHexFile(CommandCall& call) {
+  Session& session = call.session;
+  session.settings.downloadFileName = call.argument;
+  std::ifstream downloadStream(session.settings.downloadFileName);
+  if (!downloadStream) {
+    session.console.print("Can't open download file\n");
+    return StepResult::kFailed;
+  }
+  readHexFile(downloadStream, *session.images.load, session.settings.fillChar, session.console);
+  downloadStream.close();
+  if (session.settings.verifyMode == 'v') restoreDefaultSettings(session);
+  return StepResult::kDone;
+}
+
+StepResult uploadFlash(CommandCall& call) {
+  auto readWholeFlash = [](Session& session, int32_t bytes) { readFlash(session, bytes); };
+  return resultOf(uploadMemory(call.session, &PartRecord::flashBytes, readWholeFlash, true));
+}
+
+StepResult uploadEeprom(CommandCall& call) {
+  return resultOf(uploadMemory(call.session, &PartRecord::eepromBytes, readEeprom, false));
+}
+
+StepResult openLogFile(CommandCall& call) {
+  Session& session = call.session;
+  RunSettings& settings = session.settings;
+  settings.logFileName = call.argument;
+  // A second "lf" replaces the log; the first one is finished off properly.
+  if (session.logStream != nullptr) {
+    std::fclose(session.logStream);
+    session.logStream = nullptr;
+    settings.logEnabled = false;
+  }
+  std::FILE* log = std::fopen(settings.logFileName.c_str(), "w");
+  if (log == nullptr) {
+    session.console.print("Can't open log file %s\n", settings.logFileName.c_str());
+    return StepResult::kFailed;
+  }
+  session.logStream = log;
+  settings.logEnabled = true;
+  return StepResult::kDone;
+}
+
+StepResult nameMismatchFile(CommandCall& call) {
+  RunSettings& settings = call.session.settings;
+  settings.mismatchFileName = call.argument;
+  call.session.console.print("Mismatch filename=%s\n", settings.mismatchFileName.c_str());
+  return StepResult::kDone;
+}

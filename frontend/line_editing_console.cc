@@ -1,0 +1,73 @@
+#include "frontend/line_editing_console.h"
+
+#include <histedit.h>
+
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+// The interpreter prints its own "-" before each command, so the editor shows
+// no prompt of its own.
+char* emptyPrompt(EditLine*) {
+  static char none[] = "";
+  return none;
+}
+
+constexpr int kHistoryLines = 500;
+
+}  // namespace
+
+LineEditingConsole::LineEditingConsole(const char* programName) {
+  if (!isTerminal()) return;
+  editor_ = el_init(programName, stdin, stdout, stderr);
+  if (editor_ == nullptr) return;
+  history_ = history_init();
+  if (history_ != nullptr) {
+    HistEvent event;
+    history(history_, &event, H_SETSIZE, kHistoryLines);
+    el_set(editor_, EL_HIST, history, history_);
+  }
+  el_set(editor_, EL_PROMPT, emptyPrompt);
+  el_set(editor_, EL_EDITOR, "emacs");
+  el_set(editor_, EL_SIGNAL, 1);
+}
+
+LineEditingConsole::~LineEditingConsole() {
+  if (editor_ != nullptr) el_end(editor_);
+  if (history_ != nullptr) history_end(history_);
+}
+
+bool LineEditingConsole::readLine() {
+  flush();
+  int length = 0;
+  const char* line = el_gets(editor_, &length);
+  if (line == nullptr || length <= 0) return false;
+  std::string text(line, static_cast<size_t>(length));
+  bool hasToken = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    size_t start = pos;
+    while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos > start) {
+      pending_.push_back(text.substr(start, pos - start));
+      hasToken = true;
+    }
+  }
+  if (hasToken && history_ != nullptr) {
+    HistEvent event;
+    history(history_, &event, H_ENTER, line);
+  }
+  return true;
+}
+
+bool LineEditingConsole::readToken(std::string& token) {
+  if (editor_ == nullptr) return StdioConsole::readToken(token);
+  while (pending_.empty()) {
+    if (!readLine()) return false;
+  }
+  token = std::move(pending_.front());
+  pending_.pop_front();
+  return true;
+}

@@ -1,0 +1,107 @@
+// The commands that read or write the target's configuration bytes.
+
+#include "engine/target_flows.h"
+#include "frontend/command_steps.h"
+#include "frontend/fuse_arguments.h"
+#include "frontend/session.h"
+
+namespace {
+
+StepResult writeFuseCommand(CommandCall& call, int fuseNumber) {
+  writeFuse(call.session, fuseNumber, call.value);
+  return StepResult::kDone;
+}
+
+}  // namespace
+
+StepResult eraseChipCommand(CommandCall& call) {
+  eraseChip(call.session);
+  return StepResult::kDone;
+}
+
+StepResult showLockCommand(CommandCall& call) {
+  showLockByte(call.session);
+  return StepResult::kDone;
+}
+
+// The lock byte takes two entries, so that a single stray "pl" cannot lock the
+// part; the count survives other commands and settings resets.
+StepResult armLockCommand(CommandCall& call) {
+  Session& session = call.session;
+  int& count = session.settings.lockArmCount;
+  count += 1;
+  if (count < 2) return StepResult::kDone;
+  count = 0;
+  uint8_t lock = 0;
+  if (!parseHexByte(call.argument, lock)) {
+    session.console.print("Lock byte value must be a hexadecimal byte, as in pl3c\n");
+    return StepResult::kFailed;
+  }
+  writeLockByte(session, lock);
+  return StepResult::kDone;
+}
+
+StepResult showFuse1Command(CommandCall& call) {
+  showFuse(call.session, 1);
+  return StepResult::kDone;
+}
+
+StepResult showFuse2Command(CommandCall& call) {
+  showFuse(call.session, 2);
+  return StepResult::kDone;
+}
+
+StepResult showFuse3Command(CommandCall& call) {
+  showFuse(call.session, 3);
+  return StepResult::kDone;
+}
+
+StepResult showFusesCommand(CommandCall& call) {
+  showFuses(call.session);
+  return StepResult::kDone;
+}
+
+StepResult writeDefaultFusesCommand(CommandCall& call) {
+  return writeDefaultFuses(call.session) ? StepResult::kDone : StepResult::kFailed;
+}
+
+StepResult writeAllFusesCommand(CommandCall& call) {
+  uint8_t fuses[3];  // low, high, extended, as typed
+  if (!parseFuseTriple(call.argument, fuses)) {
+    call.session.console.print("Fuse values must be three hexadecimal bytes, as in pfa62,d9,ff\n");
+    return StepResult::kFailed;
+  }
+  writeAllFuses(call.session, fuses[0], fuses[1], fuses[2]);
+  return StepResult::kDone;
+}
+
+bool parseFuseValue(CommandCall& call) {
+  if (parseHexByte(call.argument, call.value)) return true;
+  call.session.console.print("Fuse value must be a hexadecimal byte, as in pf1e2\n");
+  return false;
+}
+
+StepResult writeFuse1Command(CommandCall& call) {
+  return writeFuseCommand(call, 1);
+}
+StepResult writeFuse2Command(CommandCall& call) {
+  return writeFuseCommand(call, 2);
+}
+StepResult writeFuse3Command(CommandCall& call) {
+  return writeFuseCommand(call, 3);
+}
+
+StepResult showCalibrationCommand(CommandCall& call) {
+  showCalibrationByte(call.session);
+  return StepResult::kDone;
+}
+
+StepResult showIdentityCommand(CommandCall& call) {
+  showIdentity(call.session);
+  return StepResult::kDone;
+}
+
+StepResult showStatisticsCommand(CommandCall& call) {
+  showStatistics(call.session);
+  return StepResult::kDone;
+}

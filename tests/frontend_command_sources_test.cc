@@ -1,0 +1,160 @@
+// The three ways commands arrive: the command line, the prompt and script files,
+// with the transcripts they print and the exit status they leave.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/command_interpreter.h"
+#include "frontend/help_text.h"
+#include "tests/support/engine_harness.h"
+#include "tests/support/hex_text.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr int kAtmega168Row = 2;
+
+class SourceTest : public ::testing::Test {
+ protected:
+  explicit SourceTest(const Profile& profile = tarnwickProfile()) : harness(profile) {
+    dir.enter();
+    harness.identifyAs(kAtmega168Row);
+    session().target.targetReleased = true;
+  }
+
+  Session& session() { return harness.session; }
+  std::string output() const { return harness.console.output(); }
+
+  int commandLine(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "program");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return runCommandLine(session(), static_cast<int>(arguments.size()), argv.data());
+  }
+
+  int prompt(const std::string& typed) {
+    harness.console.addInput(typed);
+    return runPrompt(session());
+  }
+
+  static std::string helpText(const Profile& profile) {
+    ScriptedConsole console;
+    printHelp(profile, console);
+    return console.output();
+  }
+
+  TempDir dir;
+  EngineHarness harness;
+};
+
+class PellorySourceTest : public SourceTest {
+ protected:
+  PellorySourceTest() : SourceTest(pelloryProfile()) {}
+};
+
+// --- Command line ------------------------------------------------------------
+
+TEST_F(SourceTest, CommandLineRunsDashArgumentsSilentlyAndSkipsTheRest) {
+  EXPECT_EQ(commandLine({"h", "-sf12", "prog.hex", "-nv"}), kExitOk);
+  EXPECT_EQ(output(), "Fill char=12\n");
+  EXPECT_EQ(session().settings.verifyMode, 'n');
+}
+
+TEST_F(SourceTest, DashHPrintsTheHelp) {
+  EXPECT_EQ(commandLine({"-h"}), kExitOk);
+  EXPECT_EQ(output(), helpText(tarnwickProfile()));
+}
+
+TEST_F(PellorySourceTest, PelloryEchoesEachCommandBeforeItRuns) {
+  EXPECT_EQ(commandLine({"-sf12", "skipped", "-xyz"}), kExitOk);
+  EXPECT_EQ(output(), "\n-sf12Fill char=12\n\n-xyz");
+}
+
+TEST_F(SourceTest, CommandLineStatusTellsWhetherEveryCommandSucceeded) {
+  writeFile(dir.file("prog.hex"), intelHexText(randomBytes(32, 1)));
+  // The scripted target holds nothing, so the read-back differs.
+  EXPECT_EQ(commandLine({"-dfprog.hex", "-sf00"}), kExitCommandFailed);
+  EXPECT_NE(output().find("ERROR - Target does not match prog.hex"), std::string::npos);
+  EXPECT_NE(output().find("Fill char=0\n"), std::string::npos);  // the run went on
+}
+
+TEST_F(SourceTest, ExitOnTheCommandLineStopsThereWithItsOwnStatus) {
+  EXPECT_EQ(commandLine({"-sf1", "-e", "-sf2"}), kExitCommand);
+  EXPECT_EQ(output(), "Fill char=1\n");
+}
+
+TEST_F(SourceTest, CommandLineRunsScriptFiles) {
+  writeFile(dir.file("steps.txt"), "sf1\nnv\n");
+  EXPECT_EQ(commandLine({"-fsteps.txt"}), kExitOk);
+  EXPECT_EQ(output(), "\n-sf1\nFill char=1\n-nv\n-");
+  EXPECT_EQ(commandLine({"-fmissing.txt"}), kExitCommandFailed);
+}
+
+TEST_F(SourceTest, OverlongArgumentIsRefused) {
+  EXPECT_EQ(commandLine({"-sf" + std::string(198, '1')}), kExitCommandFailed);
+  EXPECT_EQ(output(), "Command too long\n");
+}
+
+// --- Prompt ------------------------------------------------------------------
+
+TEST_F(SourceTest, PromptRunsEveryTokenOfALineInOrder) {
+  EXPECT_EQ(prompt("sf1 nv\n  sf2\n"), kExitOk);
+  EXPECT_EQ(output(), "\n-Fill char=1\n--Fill char=2\n-");  // and nothing is run again
+  EXPECT_EQ(session().settings.verifyMode, 'n');
+}
+
+TEST_F(SourceTest, PromptEndsThroughExitWithoutReadingFurther) {
+  EXPECT_EQ(prompt("sf1 E sf2"), kExitCommand);
+  EXPECT_EQ(output(), "\n-Fill char=1\n-");
+}
+
+TEST_F(SourceTest, SpaceAfterACommandWordMakesTwoTokens) {
+  writeFile(dir.file("prog.hex"), intelHexText(randomBytes(16, 2)));
+  EXPECT_EQ(prompt("df prog.hex"), kExitCommandFailed);
+  EXPECT_EQ(output(), "\n-Can't open download file\n--");
+}
+
+TEST_F(PellorySourceTest, EndOfInputReleasesATargetNoCommandReleased) {
+  session().target.targetReleased = false;
+  EXPECT_EQ(prompt(""), kExitOk);
+  EXPECT_EQ(harness.link.transcript(), "leave\n");
+}
+
+TEST_F(SourceTest, PromptRefusesOverlongTokensAndGoesOn) {
+  EXPECT_EQ(prompt(std::string(200, 'f') + " sf3"), kExitCommandFailed);
+  EXPECT_EQ(output(), "\n-Command too long\n-Fill char=3\n-");
+}
+
+// --- Script files --------------------------------------------------------------
+
+TEST_F(SourceTest, ScriptFileEchoesAndRunsEachToken) {
+  writeFile(dir.file("Setup.txt"), "sf5\n\n  t2 mfm.txt");
+  EXPECT_EQ(prompt("FSetup.txt sf6"), kExitOk);
+  EXPECT_EQ(output(),
+            "\n-"
+            "\n-sf5\nFill char=5\n-t2\n-mfm.txt\nMismatch filename=m.txt\n-"
+            "Fill char=6\n-");
+}
+
+TEST_F(SourceTest, MissingScriptFileIsReportedAndThePromptGoesOn) {
+  EXPECT_EQ(prompt("fnothere.txt sf7"), kExitCommandFailed);
+  EXPECT_EQ(output(), "\n-Can't open file named: nothere.txt\n\n-Fill char=7\n-");
+}
+
+TEST_F(SourceTest, ScriptFilesDoNotNest) {
+  writeFile(dir.file("outer.txt"), "finner.txt sf1");
+  writeFile(dir.file("inner.txt"), "sf2");
+  EXPECT_EQ(prompt("fouter.txt"), kExitOk);
+  EXPECT_EQ(output(), "\n-\n-finner.txt\n-sf1\nFill char=1\n-");
+}
+
+TEST_F(SourceTest, ExitInsideAScriptEndsTheRun) {
+  writeFile(dir.file("bye.txt"), "sf1 e sf2");
+  EXPECT_EQ(prompt("fbye.txt sf3"), kExitCommand);
+  EXPECT_EQ(output(), "\n-\n-sf1\nFill char=1\n-e\n");
+}
+
+}  // namespace
