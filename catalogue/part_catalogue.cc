@@ -1,3 +1,5 @@
+#include <cstddef>
+
 #include "catalogue/part_record.h"
 
 int fillPartCatalogue(PartCatalogue& catalogue, const PartRows& rows) {

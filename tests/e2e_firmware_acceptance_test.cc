@@ -1,0 +1,168 @@
+// Real firmware, built by the AVR toolchain, through both programs and their
+// simulators: one run downloads flash and EEPROM and verifies them, a second
+// run (a new process, the chip kept in the simulator's state file) uploads both,
+// and the uploads are checked against the toolchain's own binary output with an
+// independent HEX implementation.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "catalogue/part_record.h"
+#include "tests/support/run_process.h"
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+enum class Program { kTarnwick, kPellory };
+
+struct AcceptanceCase {
+  Program program;
+  int row;
+};
+
+std::string partName(const AcceptanceCase& c) {
+  const PartRows& rows = c.program == Program::kTarnwick ? korvoPartRows() : marlowPartRows();
+  return rows[static_cast<size_t>(c.row)].name;
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool haveTool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The examples for one part, built once per build tree. Two test processes may
+// ask for the same part at once, so each builds privately and renames.
+std::string builtExamples(const std::string& mcu) {
+  std::string root = builtProgram("examples");
+  std::string done = root + "/" + mcu;
+  struct stat info;
+  if (stat((done + "/table.bin").c_str(), &info) == 0) return done;
+  mkdir(root.c_str(), 0755);
+  std::string scratch = done + ".tmp." + std::to_string(getpid());
+  std::string command = std::string(AVRISP_SOURCE_DIR) + "/examples/build.sh " + mcu + " " +
+                        scratch + " >" + scratch + ".log 2>&1";
+  if (std::system(command.c_str()) != 0) return "";
+  if (rename(scratch.c_str(), done.c_str()) != 0) {
+    std::system(("rm -rf " + scratch).c_str());  // another process won the race
+  }
+  return done;
+}
+
+// Binary image of a HEX file as srec_cat reads it (checksums checked).
+std::string hexToBinary(const std::string& hex, const std::string& bin) {
+  std::string command = "srec_cat " + hex + " -intel -o " + bin + " -binary 2>&1";
+  if (std::system(command.c_str()) != 0) return "<srec_cat failed on " + hex + ">";
+  return readFile(bin);
+}
+
+std::string trimmedOfErased(std::string data) {
+  size_t end = data.find_last_not_of('\xff');
+  data.resize(end == std::string::npos ? 0 : end + 1);
+  return data;
+}
+
+class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
+ protected:
+  void SetUp() override {
+    if (!haveTool("avr-gcc") || !haveTool("srec_cat")) {
+      GTEST_SKIP() << "needs gcc-avr, avr-libc and srecord (scripts/install-deps.sh)";
+    }
+    if (GetParam().program == Program::kTarnwick) {
+      writeRealCalibration(dir_.path());
+    } else {
+      writeFastCalibration(dir_.path());
+    }
+  }
+
+  ProcessResult run(const std::vector<std::string>& commands) {
+    const AcceptanceCase& c = GetParam();
+    ProcessOptions options;
+    options.workingDirectory = dir_.path();
+    options.timeLimitSeconds = 600;
+    std::string state = dir_.file("chip.state");
+    if (c.program == Program::kPellory) {
+      options.environment = simulatedCableEnvironment(partName(c), state);
+      return runProcess(builtProgram("pellory"), commands, options);
+    }
+    KorvoSimProcess korvo;
+    char scale[32];
+    std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
+    if (!korvo.start(dir_.file("ttyKorvo1"),
+                     {"--part", partName(c), "--state", state, "--time-scale", scale})) {
+      ProcessResult failed;
+      failed.output = korvo.error();
+      return failed;
+    }
+    options.environment["TARNWICK_TTY_PREFIX"] = dir_.file("ttyKorvo");
+    ProcessResult result = runProcess(builtProgram("tarnwick"), commands, options);
+    korvo.stop();
+    return result;
+  }
+
+  TempDir dir_;
+};
+
+TEST_P(FirmwareAcceptance, DownloadVerifyThenUploadInANewRun) {
+  std::string name = partName(GetParam());
+  std::string examples = builtExamples(lower(name));
+  ASSERT_FALSE(examples.empty()) << "examples/build.sh failed for " << name;
+  writeFile(dir_.file("table.hex"), readFile(examples + "/table.hex"));
+  writeFile(dir_.file("settings.hex"), readFile(examples + "/eeprom_data.eep.hex"));
+
+  ProcessResult download = run({"-dftable.hex", "-desettings.hex"});
+  ASSERT_FALSE(download.timedOut);
+  EXPECT_EQ(download.exitStatus, 0) << download.output;
+  EXPECT_NE(download.output.find("\nTarget matches table.hex\n"), std::string::npos)
+      << download.output;
+  EXPECT_NE(download.output.find("Target matches settings.hex\n"), std::string::npos)
+      << download.output;
+
+  ProcessResult upload = run({"-ufflash4.hex", "-t2", "-ufflash2.hex", "-ueeeprom.hex"});
+  ASSERT_FALSE(upload.timedOut);
+  EXPECT_EQ(upload.exitStatus, 0) << upload.output;
+
+  std::string expectedFlash = trimmedOfErased(readFile(examples + "/table.bin"));
+  std::string expectedEeprom = trimmedOfErased(readFile(examples + "/eeprom_data.eep.bin"));
+  ASSERT_FALSE(expectedFlash.empty());
+  EXPECT_TRUE(hexToBinary(dir_.file("flash4.hex"), dir_.file("flash4.bin")) == expectedFlash)
+      << "flash upload (type 04) differs from the firmware";
+  EXPECT_TRUE(hexToBinary(dir_.file("flash2.hex"), dir_.file("flash2.bin")) == expectedFlash)
+      << "flash upload (type 02) differs from the firmware";
+  EXPECT_TRUE(hexToBinary(dir_.file("eeprom.hex"), dir_.file("eeprom.bin")) == expectedEeprom)
+      << "EEPROM upload differs from the firmware's EEPROM data";
+
+  if (expectedFlash.size() > 0x10000) {
+    EXPECT_NE(readFile(dir_.file("flash4.hex")).find(":02000004"), std::string::npos);
+    EXPECT_NE(readFile(dir_.file("flash2.hex")).find(":02000002"), std::string::npos);
+  }
+}
+
+std::vector<AcceptanceCase> allCases() {
+  std::vector<AcceptanceCase> cases;
+  for (Program program : {Program::kTarnwick, Program::kPellory}) {
+    for (int row = 0; row < kCatalogueRows; ++row) cases.push_back({program, row});
+  }
+  return cases;
+}
+
+std::string caseName(const ::testing::TestParamInfo<AcceptanceCase>& info) {
+  return std::string(info.param.program == Program::kTarnwick ? "tarnwick_" : "pellory_") +
+         partName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPart, FirmwareAcceptance, ::testing::ValuesIn(allCases()), caseName);
+
+}  // namespace
