@@ -115,7 +115,17 @@ bool KorvoLink::checkSignOn() {
   return waitForPrompt('>') == 1;
 }
 
+void KorvoLink::settleUnreadBusyReplies() {
+  // Each busy command is answered by a stream that ends in '0' or '1'; the
+  // Korvo keeps the commands sent meanwhile and answers them afterwards.
+  while (unreadBusyReplies_ > 0) {
+    uint8_t reply = programmerReadByte();
+    if (reply == kReady || reply == kFailed) --unreadBusyReplies_;
+  }
+}
+
 void KorvoLink::enterProgrammingMode(char mode) {
+  settleUnreadBusyReplies();
   programmerSendText(mode == '1' ? "p1\r" : "p2\r");
   // Whatever the Korvo says before accepting the mode (and anything left over
   // from earlier commands) is dropped.
@@ -154,18 +164,25 @@ void KorvoLink::sendInstruction(const IspInstruction& instruction) {
 }
 
 uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
+  settleUnreadBusyReplies();
   sendFrame(kQueryFourth, instruction);
   return programmerReadByte();
 }
 
 uint8_t KorvoLink::enableProgramming() {
+  settleUnreadBusyReplies();
   sendFrame(kQueryThird, IspInstruction{{0xAC, 0x53, 0x00, 0x00}});
   return programmerReadByte();
 }
 
 int KorvoLink::waitReady() {
+  if (session_.settings.noBusyWait) {
+    programmerSendByte(kBusyCommand);
+    ++unreadBusyReplies_;
+    return 0;
+  }
+  settleUnreadBusyReplies();
   programmerSendByte(kBusyCommand);
-  if (session_.settings.noBusyWait) return 0;
   int replies = 0;
   for (;;) {
     uint8_t reply = programmerReadByte();

@@ -67,6 +67,9 @@ class KorvoLink : public IspLink {
   void sendFrame(uint8_t command, const IspInstruction& instruction);
   void sendBytes(const uint8_t* data, size_t length);
   [[noreturn]] void linkLost(SerialStatus status);
+  // Reads the answers still owed to busy commands that the fast download sent
+  // without waiting, so that they are not taken for the next reply.
+  void settleUnreadBusyReplies();
 
   Session& session_;
   KorvoTimings timings_;
@@ -74,6 +77,7 @@ class KorvoLink : public IspLink {
   std::string devicePath_;
   char enableMode_ = '2';
   bool awaitSignOn_ = true;
+  int unreadBusyReplies_ = 0;
 };
 
 // The exit command's close of the programmer's port; nothing for other links.

@@ -341,6 +341,13 @@ int runSimulator(const KorvoSimOptions& options) {
   std::fflush(stderr);
   Simulator simulator(options, target, clock, port, trace);
   simulator.run();
+  // Tests read this line to prove the host's waits were long enough.
+  const TargetStats& stats = target.stats();
+  std::fprintf(stderr,
+               "korvo-sim: stopped: %llu instructions, %llu pages written, %llu violations\n",
+               static_cast<unsigned long long>(stats.instructions),
+               static_cast<unsigned long long>(stats.pagesWritten),
+               static_cast<unsigned long long>(stats.violations()));
   return 0;
 }
 

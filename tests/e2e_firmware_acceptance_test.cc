@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -95,7 +96,11 @@ class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
     std::string state = dir_.file("chip.state");
     if (c.program == Program::kPellory) {
       options.environment = simulatedCableEnvironment(partName(c), state);
-      return runProcess(builtProgram("pellory"), commands, options);
+      options.environment["PELLORY_SIM_STATS"] = dir_.file("stats.txt");
+      ProcessResult result = runProcess(builtProgram("pellory"), commands, options);
+      simulatorSummary_ += readFile(dir_.file("stats.txt"));
+      std::remove(dir_.file("stats.txt").c_str());
+      return result;
     }
     KorvoSimProcess korvo;
     char scale[32];
@@ -109,10 +114,23 @@ class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
     options.environment["TARNWICK_TTY_PREFIX"] = dir_.file("ttyKorvo");
     ProcessResult result = runProcess(builtProgram("tarnwick"), commands, options);
     korvo.stop();
+    simulatorSummary_ += readFile(korvo.logPath());
     return result;
   }
 
+  // Every run must leave the simulated chip with nothing to complain of.
+  void expectNoViolations() {
+    size_t runs = 0;
+    for (size_t at = simulatorSummary_.find("violations"); at != std::string::npos;
+         at = simulatorSummary_.find("violations", at + 1)) {
+      ++runs;
+      EXPECT_EQ(simulatorSummary_.compare(at - 3, 13, " 0 violations"), 0) << simulatorSummary_;
+    }
+    EXPECT_EQ(runs, 2u) << simulatorSummary_;
+  }
+
   TempDir dir_;
+  std::string simulatorSummary_;
 };
 
 TEST_P(FirmwareAcceptance, DownloadVerifyThenUploadInANewRun) {
@@ -144,6 +162,7 @@ TEST_P(FirmwareAcceptance, DownloadVerifyThenUploadInANewRun) {
   EXPECT_TRUE(hexToBinary(dir_.file("eeprom.hex"), dir_.file("eeprom.bin")) == expectedEeprom)
       << "EEPROM upload differs from the firmware's EEPROM data";
 
+  expectNoViolations();
   if (expectedFlash.size() > 0x10000) {
     EXPECT_NE(readFile(dir_.file("flash4.hex")).find(":02000004"), std::string::npos);
     EXPECT_NE(readFile(dir_.file("flash2.hex")).find(":02000002"), std::string::npos);

@@ -112,6 +112,26 @@ TEST_F(KorvoLinkTest, WaitReadyFollowsTheBusyReplies) {
   EXPECT_EQ(link.programmerReadByte(), 'M');
 }
 
+TEST_F(KorvoLinkTest, FastDownloadRepliesAreNotTakenForTheNextAnswer) {
+  // Two page writes of a fast download, then the verification's first read:
+  // the busy streams still owed come first and must not be read as data.
+  session.settings.noBusyWait = true;
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(link.waitReady(), 0);
+  session.settings.noBusyWait = false;
+  korvo.reply(std::string("...0.1\x42", 7));
+  EXPECT_EQ(link.queryInstruction(IspInstruction{{0x20, 0x00, 0x00, 0x00}}), 0x42);
+  EXPECT_EQ(hexBytes(korvo.wire(7)), "62 62 34 20 00 00 00");
+
+  // Owed streams are settled before a later busy wait reads its own answer.
+  session.settings.noBusyWait = true;
+  link.waitReady();
+  session.settings.noBusyWait = false;
+  korvo.reply("..0.0");
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(korvo.wire(2), "bb");
+}
+
 TEST_F(KorvoLinkTest, WaitReadyGivesUpAfterTheBusyLimit) {
   // 5001 busy replies are tolerated; ready after them still counts.
   std::string tolerated(5001, '.');

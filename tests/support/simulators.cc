@@ -42,9 +42,12 @@ void writeRealCalibration(const std::string& directory) {
   writeFile(directory + "/gcal.txt", std::to_string(machineLoopCount()));
 }
 
-KorvoSimProcess::~KorvoSimProcess() { stop(); }
+KorvoSimProcess::~KorvoSimProcess() {
+  stop();
+}
 
-bool KorvoSimProcess::start(const std::string& linkPath, const std::vector<std::string>& arguments) {
+bool KorvoSimProcess::start(const std::string& linkPath,
+                            const std::vector<std::string>& arguments) {
   linkPath_ = linkPath;
   logPath_ = linkPath + ".log";
   std::string program = builtProgram("sim/korvo-sim");
@@ -100,7 +103,7 @@ int KorvoSimProcess::stop() {
 }
 
 std::map<std::string, std::string> simulatedCableEnvironment(const std::string& part,
-                                                              const std::string& stateFile) {
+                                                             const std::string& stateFile) {
   char scale[32];
   std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
   std::map<std::string, std::string> environment = {

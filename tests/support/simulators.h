@@ -50,4 +50,4 @@ class KorvoSimProcess {
 
 // Environment for pellory to find the simulated cable first.
 std::map<std::string, std::string> simulatedCableEnvironment(const std::string& part,
-                                                              const std::string& stateFile);
+                                                             const std::string& stateFile);
