@@ -8,6 +8,7 @@
 #include "frontend/console.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
+#include "sim/korvo_sim_options.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -28,6 +29,11 @@ TEST(ReadmeHelp, CommandReferenceMatchesTheHelpText) {
     printHelp(*profile, console);
     EXPECT_EQ(readmeBlock(readme, profile->programName), console.output());
   }
+}
+
+TEST(ReadmeHelp, SimulatorHelpMatchesKorvoSim) {
+  std::string readme = readFile(std::string(AVRISP_SOURCE_DIR) + "/README.md");
+  EXPECT_EQ(readmeBlock(readme, "korvo-sim"), korvoSimHelpText());
 }
 
 }  // namespace
