@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "tests/support/korvo_transcripts.h"
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
@@ -14,21 +16,11 @@
 
 namespace {
 
-const std::string kBanner =
-    "Korvo ISP Programming Utility V1.05\n"
-    "Default com channel is com2, baud rate 115200\n"
-    "Type 'e' to exit, 'p' to pause, 'h' for help)\n\n";
-const std::string kPortError =
-    "\nERROR: Com port id maybe wrong or in use by another application\n"
-    "       Select another com port or clear conflict - : 2\n\n";
-const std::string kPrompt = "Enter new com channel [1,2,3,4,5,6,7,8,e]: ";
-const std::string kHints =
-    "\nThe default com channel can be set by creating a text file\n"
-    "called sfconfig.txt in the current directory with the two lines:\n\n"
-    "   comchannel comx\n"
-    "   baudrate 38400\n\n"
-    " where x is the COM port id\n\n";
-const std::string kSignOn = "Output Korvo Signon message:\n";
+using korvo_text::kBanner;
+using korvo_text::kHints;
+using korvo_text::kPrompt;
+const std::string kPortError = korvo_text::portError(ENOENT);
+const std::string& kSignOn = korvo_text::kSignOnHeading;
 
 bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;

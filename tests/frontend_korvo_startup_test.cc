@@ -15,29 +15,17 @@
 #include "frontend/profile.h"
 #include "frontend/session.h"
 #include "frontend/startup.h"
+#include "tests/support/korvo_transcripts.h"
 #include "tests/support/pty_korvo.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
 
 namespace {
 
-const std::string kPrompt = "Enter new com channel [1,2,3,4,5,6,7,8,e]: ";
-const std::string kHints =
-    "\nThe default com channel can be set by creating a text file\n"
-    "called sfconfig.txt in the current directory with the two lines:\n\n"
-    "   comchannel comx\n"
-    "   baudrate 38400\n\n"
-    " where x is the COM port id\n\n";
-const std::string kSignOnHeading = "Output Korvo Signon message:\n";
-
-std::string portError(int error) {
-  char text[256];
-  std::snprintf(text, sizeof text,
-                "\nERROR: Com port id maybe wrong or in use by another application\n"
-                "       Select another com port or clear conflict - : %d\n\n",
-                error);
-  return text;
-}
+using korvo_text::kHints;
+using korvo_text::kPrompt;
+using korvo_text::kSignOnHeading;
+using korvo_text::portError;
 
 // What the Korvo answers to one identification: the mode acceptance, the
 // enable echo, three signature bytes and the fuses in the order they are
