@@ -25,8 +25,10 @@ void readEeprom(Session& session, int32_t n) {
   clearReadImage(session.images, 0x00);
   session.console.print("Read %d target EEPROM bytes\n", n);
   ImageBuffer& image = *session.images.read;
-  for (int32_t i = 0; i < n; ++i) {
-    image[static_cast<size_t>(i)] = ispReadEepromByte(*session.link, static_cast<uint16_t>(i));
+  for (int32_t i = 0; i < n; i += static_cast<int32_t>(kIspReadRunBytes)) {
+    size_t run = std::min(kIspReadRunBytes, static_cast<size_t>(n - i));
+    ispReadEepromBytes(*session.link, static_cast<uint16_t>(i), run,
+                       &image[static_cast<size_t>(i)]);
   }
 }
 

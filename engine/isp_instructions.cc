@@ -79,6 +79,27 @@ void ispLoadExtendedAddress(IspLink& link, uint8_t extended) {
 uint8_t ispReadEepromByte(IspLink& link, uint16_t address) {
   return query(link, 0xA0, hi(address), lo(address), 0x00);
 }
+void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t* out) {
+  IspInstruction run[kIspReadRunBytes];
+  if (count > kIspReadRunBytes) count = kIspReadRunBytes;
+  for (size_t k = 0; k < count; ++k) {
+    uint32_t offset = firstByte + static_cast<uint32_t>(k);
+    uint16_t word = static_cast<uint16_t>((offset / 2) & 0xFFFF);
+    // Even offsets are the word's low byte, odd ones its high byte.
+    run[k] =
+        IspInstruction{{(offset & 1) ? uint8_t{0x28} : uint8_t{0x20}, hi(word), lo(word), 0x00}};
+  }
+  link.queryInstructions(run, count, out);
+}
+void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* out) {
+  IspInstruction run[kIspReadRunBytes];
+  if (count > kIspReadRunBytes) count = kIspReadRunBytes;
+  for (size_t k = 0; k < count; ++k) {
+    uint16_t address = static_cast<uint16_t>(first + k);
+    run[k] = IspInstruction{{0xA0, hi(address), lo(address), 0x00}};
+  }
+  link.queryInstructions(run, count, out);
+}
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data) {
   send(link, 0xC0, hi(address), lo(address), data);
 }

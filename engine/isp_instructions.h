@@ -40,6 +40,12 @@ void ispWritePage(IspLink& link, uint16_t word);
 // writes.
 void ispLoadExtendedAddress(IspLink& link, uint8_t extended);
 uint8_t ispReadEepromByte(IspLink& link, uint16_t address);
+// Runs of reads, handed to the link together: `count` (at most
+// kIspReadRunBytes) flash bytes from byte offset `firstByte`, whose words lie
+// in the 64K-word block last selected, or EEPROM bytes from `first`.
+constexpr size_t kIspReadRunBytes = 64;
+void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t* out);
+void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* out);
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data);
 // Bit 0 of the result is set while a self-timed write is still running.
 uint8_t ispPollReady(IspLink& link);

@@ -2,6 +2,7 @@
 // The seam between the programming engine and whatever carries instructions to
 // the target: the Korvo over a serial port, the Marlow cable, or a test.
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,13 @@ class IspLink {
   // Shifts one instruction and returns the byte the target shifted out during
   // the fourth instruction byte.
   virtual uint8_t queryInstruction(const IspInstruction& instruction) = 0;
+  // A run of queries whose answers do not decide what is asked next, as when
+  // memory is read back. The answers land in order in `results`; a link may
+  // overlap the queries to save round trips, with the same bytes on the wire.
+  virtual void queryInstructions(const IspInstruction* instructions, size_t count,
+                                 uint8_t* results) {
+    for (size_t i = 0; i < count; ++i) results[i] = queryInstruction(instructions[i]);
+  }
   // Programming Enable (AC 53 00 00); returns the byte shifted out during the
   // third instruction byte, 0x53 when the target is in step.
   virtual uint8_t enableProgramming() = 0;

@@ -1,5 +1,6 @@
 #include "link_usb/korvo_link.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,25 @@ uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
   settleUnreadBusyReplies();
   sendFrame(kQueryFourth, instruction);
   return programmerReadByte();
+}
+
+void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t count,
+                                  uint8_t* results) {
+  settleUnreadBusyReplies();
+  // 16 frames are 80 bytes: far inside the Korvo's 1024-byte receive queue,
+  // and enough to hide a USB round trip behind the frames that follow.
+  constexpr size_t kWindow = 16;
+  uint8_t frames[kWindow * 5];
+  for (size_t done = 0; done < count;) {
+    size_t window = std::min(kWindow, count - done);
+    for (size_t k = 0; k < window; ++k) {
+      frames[k * 5] = kQueryFourth;
+      std::memcpy(&frames[k * 5 + 1], instructions[done + k].bytes, 4);
+    }
+    sendBytes(frames, window * 5);
+    for (size_t k = 0; k < window; ++k) results[done + k] = programmerReadByte();
+    done += window;
+  }
 }
 
 uint8_t KorvoLink::enableProgramming() {

@@ -54,6 +54,10 @@ class KorvoLink : public IspLink {
   // IspLink.
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
+  // Sends a window of query frames in one write, then reads their answers:
+  // one round trip to the Korvo per window instead of one per byte.
+  void queryInstructions(const IspInstruction* instructions, size_t count,
+                         uint8_t* results) override;
   uint8_t enableProgramming() override;
   int waitReady() override;
   void enterProgrammingMode() override { enterProgrammingMode(enableMode_); }

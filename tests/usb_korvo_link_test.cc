@@ -72,6 +72,26 @@ TEST_F(KorvoLinkTest, InstructionsTravelAsFramesOfOneWriteEach) {
   EXPECT_EQ(hexBytes(korvo.wire(10)), "77 ac 80 00 00 33 ac 53 00 00");
 }
 
+TEST_F(KorvoLinkTest, RunsOfQueriesGoOutSixteenFramesAWriteWithAnswersInOrder) {
+  // Reading memory back: 20 queries, the first 16 in one write before any
+  // answer is read, then the other 4; each frame still gets exactly one byte.
+  IspInstruction reads[20];
+  std::string answers;
+  std::string expectedWire;
+  for (uint8_t k = 0; k < 20; ++k) {
+    reads[k] = IspInstruction{{0xA0, 0x00, k, 0x00}};
+    answers.push_back(static_cast<char>(0x80 + k));
+    expectedWire += std::string("\x34\xa0\x00", 3) + static_cast<char>(k) + std::string(1, '\0');
+  }
+  korvo.reply(answers);
+  uint8_t results[20] = {};
+  size_t writesBefore = link.portWriteCalls();
+  link.queryInstructions(reads, 20, results);
+  EXPECT_EQ(link.portWriteCalls() - writesBefore, 2u);
+  EXPECT_EQ(hexBytes(korvo.wire(100)), hexBytes(expectedWire));
+  for (uint8_t k = 0; k < 20; ++k) EXPECT_EQ(results[k], 0x80 + k);
+}
+
 TEST_F(KorvoLinkTest, ProgrammingModeSequenceDropsChatterBeforeTheAcceptance) {
   session.settings.outputMode = 'v';
   korvo.reply("stale bytes\r\np2 ok a");
