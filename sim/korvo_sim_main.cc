@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,7 @@ class Simulator {
   void checkLine();
   void serveInput(int64_t now);
   void writeDueOutput(int64_t now);
+  void serveRemainingInput(int64_t now);
   void hostWentAway();
   int64_t nextWake(int64_t now) const;
 
@@ -204,8 +206,20 @@ void Simulator::readHost(int64_t now) {
     // EIO: the host closed the device; EAGAIN: nothing more for now.
     if (got < 0 && errno == EAGAIN && !port_.hostClosed()) return;
     if (got < 0 && errno == EINTR) continue;
+    serveRemainingInput(now);
     hostWentAway();
     return;
+  }
+}
+
+// What the host sent before it closed the port or before we were told to stop
+// still reaches the Korvo, as it would on the wire; nobody reads the replies.
+void Simulator::serveRemainingInput(int64_t now) {
+  if (signOnPending_) return;
+  KorvoBytes unread;
+  uint8_t byte = 0;
+  while (pacing_.takeDueInput(std::numeric_limits<int64_t>::max(), &byte)) {
+    device_.receive(byte, now, unread);
   }
 }
 
@@ -298,7 +312,13 @@ void Simulator::run() {
       std::fprintf(stderr, "korvo-sim: poll failed: %s\n", std::strerror(errno));
       break;
     }
-    if (fds[0].revents & POLLIN) break;
+    if (fds[0].revents & POLLIN) {
+      if (!portGone_) {
+        readHost(clock_.nowMicros());
+        serveRemainingInput(clock_.nowMicros());
+      }
+      break;
+    }
   }
   state_.save();
 }
