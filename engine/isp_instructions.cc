@@ -19,6 +19,15 @@ uint8_t query(IspLink& link, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
   return link.queryInstruction(IspInstruction{{b1, b2, b3, b4}});
 }
 
+// The read instructions, shared by the single reads and the runs of reads.
+constexpr uint8_t kReadFlashLow = 0x20;
+constexpr uint8_t kReadFlashHigh = 0x28;
+constexpr uint8_t kReadEeprom = 0xA0;
+
+IspInstruction addressed(uint8_t opcode, uint16_t address) {
+  return IspInstruction{{opcode, hi(address), lo(address), 0x00}};
+}
+
 }  // namespace
 
 uint8_t ispProgrammingEnable(IspLink& link) {
@@ -59,10 +68,10 @@ void ispWriteLockBits(IspLink& link, uint8_t value) {
 }
 
 uint8_t ispReadFlashLowByte(IspLink& link, uint16_t word) {
-  return query(link, 0x20, hi(word), lo(word), 0x00);
+  return link.queryInstruction(addressed(kReadFlashLow, word));
 }
 uint8_t ispReadFlashHighByte(IspLink& link, uint16_t word) {
-  return query(link, 0x28, hi(word), lo(word), 0x00);
+  return link.queryInstruction(addressed(kReadFlashHigh, word));
 }
 void ispLoadPageLowByte(IspLink& link, uint8_t index, uint8_t data) {
   send(link, 0x40, 0x00, index, data);
@@ -77,7 +86,7 @@ void ispLoadExtendedAddress(IspLink& link, uint8_t extended) {
   send(link, 0x4D, 0x00, extended, 0x00);
 }
 uint8_t ispReadEepromByte(IspLink& link, uint16_t address) {
-  return query(link, 0xA0, hi(address), lo(address), 0x00);
+  return link.queryInstruction(addressed(kReadEeprom, address));
 }
 void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t* out) {
   IspInstruction run[kIspReadRunBytes];
@@ -86,8 +95,7 @@ void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t*
     uint32_t offset = firstByte + static_cast<uint32_t>(k);
     uint16_t word = static_cast<uint16_t>((offset / 2) & 0xFFFF);
     // Even offsets are the word's low byte, odd ones its high byte.
-    run[k] =
-        IspInstruction{{(offset & 1) ? uint8_t{0x28} : uint8_t{0x20}, hi(word), lo(word), 0x00}};
+    run[k] = addressed((offset & 1) ? kReadFlashHigh : kReadFlashLow, word);
   }
   link.queryInstructions(run, count, out);
 }
@@ -96,7 +104,7 @@ void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* ou
   if (count > kIspReadRunBytes) count = kIspReadRunBytes;
   for (size_t k = 0; k < count; ++k) {
     uint16_t address = static_cast<uint16_t>(first + k);
-    run[k] = IspInstruction{{0xA0, hi(address), lo(address), 0x00}};
+    run[k] = addressed(kReadEeprom, address);
   }
   link.queryInstructions(run, count, out);
 }
