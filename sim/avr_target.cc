@@ -4,6 +4,7 @@
 #include "sim/avr_target.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -41,7 +42,7 @@ void AvrTarget::setResetLow(bool low) {
   framePosition_ = 0;
   output_ = 0xFF;
   if (low) {
-    resetLowSince_ = clock_->nowMicros();
+    resetLowSince_ = earliestArrival();
   } else {
     programming_ = false;
   }
@@ -156,13 +157,30 @@ bool AvrTarget::readsLocked() const {
 
 void AvrTarget::startSelfTimed(uint32_t datasheetMicros) {
   if (faults_.neverReady) busyForever_ = true;
-  busyUntil_ = clock_->nowMicros() + clock_->scaled(datasheetMicros);
+  busyUntil_ = earliestArrival() + clock_->scaled(datasheetMicros);
+}
+
+void AvrTarget::noteViolation(const char* what, bool showFrame, int64_t shortMicros) {
+  if (!stats_.firstViolation.empty()) return;
+  char text[160];
+  int used = std::snprintf(text, sizeof text, "%s", what);
+  if (showFrame) {
+    used += std::snprintf(text + used, sizeof text - used, " %02X %02X %02X %02X", frame_[0],
+                          frame_[1], frame_[2], frame_[3]);
+  }
+  if (shortMicros > 0) {
+    std::snprintf(text + used, sizeof text - used, ", %lld us too early",
+                  static_cast<long long>(shortMicros));
+  }
+  stats_.firstViolation = text;
 }
 
 void AvrTarget::recognizeEnable() {
   if (programming_) return;
-  if (clock_->nowMicros() - resetLowSince_ < clock_->scaled(kResetSettleMicros)) {
+  const int64_t settled = resetLowSince_ + clock_->scaled(kResetSettleMicros);
+  if (clock_->nowMicros() < settled) {
     ++stats_.earlyEnables;
+    noteViolation("Programming Enable", false, settled - clock_->nowMicros());
     output_ = 0xFF;  // not in step: the host must not see its 0x53 come back
     return;
   }
@@ -215,6 +233,8 @@ void AvrTarget::execute() {
   if (isPoll) return;
   if (busy()) {
     ++stats_.busyViolations;
+    noteViolation("instruction while busy:", true,
+                  busyForever_ ? 0 : busyUntil_ - clock_->nowMicros());
     return;
   }
   switch (op) {
@@ -270,6 +290,7 @@ void AvrTarget::chipErase() {
 void AvrTarget::writePage() {
   if (!pageLoaded_) {
     ++stats_.emptyPageWrites;
+    noteViolation("page write with nothing loaded:", true, 0);
     return;
   }
   if (!writesLocked()) {

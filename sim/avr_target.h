@@ -24,6 +24,9 @@ struct TargetStats {
   uint64_t emptyPageWrites = 0;  // page write with nothing loaded
   uint64_t earlyEnables = 0;     // Programming Enable under 20 ms after RESET went low
   uint64_t violations() const { return busyViolations + emptyPageWrites + earlyEnables; }
+  // What the first violation was, in words, so a failed run says how far off
+  // the host was; empty while there is none.
+  std::string firstViolation;
 };
 
 class AvrTarget {
@@ -43,6 +46,13 @@ class AvrTarget {
   void shiftIn(uint8_t mosi);
   // pendingOutput() then shiftIn(); returns what was shifted out.
   uint8_t exchange(uint8_t mosi);
+
+  // A programmer in another process hands bytes over late when it is not
+  // scheduled at once: the byte now being shifted in may have reached it up to
+  // `micros` ago. RESET falling and self-timed operations are then dated at the
+  // earliest moment, busy checks at the latest, so only a host that provably
+  // did not wait is caught. 0 (the default) for a link without that doubt.
+  void setArrivalSlackMicros(int64_t micros) { arrivalSlack_ = micros > 0 ? micros : 0; }
 
   bool inProgrammingMode() const;
   bool busy() const;  // a self-timed operation is still running
@@ -74,6 +84,8 @@ class AvrTarget {
  private:
   bool writesLocked() const;
   bool readsLocked() const;
+  int64_t earliestArrival() const { return clock_->nowMicros() - arrivalSlack_; }
+  void noteViolation(const char* what, bool showFrame, int64_t shortMicros);
   void startSelfTimed(uint32_t datasheetMicros);
   void recognizeEnable();
   uint8_t readResult() const;
@@ -102,6 +114,7 @@ class AvrTarget {
   int framePosition_ = 0;
   uint8_t output_ = 0xFF;
 
+  int64_t arrivalSlack_ = 0;
   int64_t busyUntil_ = 0;
   bool busyForever_ = false;
   uint64_t writeGeneration_ = 0;

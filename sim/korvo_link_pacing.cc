@@ -7,16 +7,18 @@ void KorvoLinkPacing::setBaud(long baud) {
   byteMicros_ = baud > 0 ? (kBitsPerByte * 1'000'000 + baud - 1) / baud : 0;
 }
 
-void KorvoLinkPacing::queueInput(const KorvoBytes& bytes, int64_t nowMicros) {
+void KorvoLinkPacing::queueInput(const KorvoBytes& bytes, int64_t nowMicros,
+                                 int64_t uncertaintyMicros) {
   for (uint8_t byte : bytes) {
     inputFreeAt_ = std::max(nowMicros, inputFreeAt_) + byteMicros_;
-    input_.push_back({byte, inputFreeAt_});
+    input_.push_back({byte, inputFreeAt_, inputFreeAt_ - std::max<int64_t>(uncertaintyMicros, 0)});
   }
 }
 
-bool KorvoLinkPacing::takeDueInput(int64_t nowMicros, uint8_t* byte) {
+bool KorvoLinkPacing::takeDueInput(int64_t nowMicros, uint8_t* byte, int64_t* earliestMicros) {
   if (input_.empty() || input_.front().due > nowMicros) return false;
   *byte = input_.front().byte;
+  if (earliestMicros != nullptr) *earliestMicros = input_.front().earliest;
   input_.pop_front();
   return true;
 }
@@ -25,7 +27,7 @@ void KorvoLinkPacing::queueOutput(const KorvoBytes& bytes, int64_t nowMicros, in
   const int64_t earliest = nowMicros + delayMicros;
   for (uint8_t byte : bytes) {
     outputFreeAt_ = std::max(earliest, outputFreeAt_) + byteMicros_;
-    output_.push_back({byte, outputFreeAt_});
+    output_.push_back({byte, outputFreeAt_, outputFreeAt_});
   }
 }
 

@@ -14,8 +14,11 @@ class KorvoLinkPacing {
   // 0 turns pacing off: bytes cross at once.
   void setBaud(long baud);
 
-  void queueInput(const KorvoBytes& bytes, int64_t nowMicros);
-  bool takeDueInput(int64_t nowMicros, uint8_t* byte);
+  // `uncertaintyMicros`: how long before nowMicros the bytes may already have
+  // been waiting to be read. Each byte then also carries the earliest moment it
+  // can have crossed the wire.
+  void queueInput(const KorvoBytes& bytes, int64_t nowMicros, int64_t uncertaintyMicros = 0);
+  bool takeDueInput(int64_t nowMicros, uint8_t* byte, int64_t* earliestMicros = nullptr);
 
   // The bytes go out no earlier than nowMicros + delayMicros, in order after
   // whatever is already queued.
@@ -34,6 +37,7 @@ class KorvoLinkPacing {
   struct Timed {
     uint8_t byte;
     int64_t due;
+    int64_t earliest;
   };
 
   int64_t byteMicros_ = 0;

@@ -45,6 +45,8 @@ bool installStopHandlers() {
   return true;
 }
 
+constexpr int64_t kInputWatchMicros = 1'000;
+
 class TargetWires : public KorvoTarget {
  public:
   explicit TargetWires(AvrTarget& target) : target_(target) {}
@@ -129,6 +131,8 @@ class Simulator {
   bool signOnPending_ = false;
   int64_t openedAt_ = 0;
   bool outputBlocked_ = false;
+  // When a read last found nothing waiting; -1 before the first since the open.
+  int64_t lastDrainedAt_ = -1;
   std::string reportedProblems_;
 };
 
@@ -152,6 +156,7 @@ void Simulator::noticeHostOpen(int64_t now) {
   hostOpen_ = true;
   signOnPending_ = true;
   openedAt_ = now;
+  lastDrainedAt_ = -1;
   pacing_.clear();
   outputBlocked_ = false;
   reportedProblems_.clear();  // each open is judged afresh
@@ -200,11 +205,15 @@ void Simulator::readHost(int64_t now) {
     const ssize_t got = port_.read(buffer, sizeof buffer);
     if (got > 0) {
       checkLine();
-      pacing_.queueInput(KorvoBytes(buffer, buffer + got), now);
+      const int64_t uncertainty = lastDrainedAt_ >= 0 ? now - lastDrainedAt_ : 0;
+      pacing_.queueInput(KorvoBytes(buffer, buffer + got), now, uncertainty);
       continue;
     }
     // EIO: the host closed the device; EAGAIN: nothing more for now.
-    if (got < 0 && errno == EAGAIN && !port_.hostClosed()) return;
+    if (got < 0 && errno == EAGAIN && !port_.hostClosed()) {
+      lastDrainedAt_ = now;
+      return;
+    }
     if (got < 0 && errno == EINTR) continue;
     serveRemainingInput(now);
     hostWentAway();
@@ -218,14 +227,18 @@ void Simulator::serveRemainingInput(int64_t now) {
   if (signOnPending_) return;
   KorvoBytes unread;
   uint8_t byte = 0;
-  while (pacing_.takeDueInput(std::numeric_limits<int64_t>::max(), &byte)) {
+  int64_t earliest = 0;
+  while (pacing_.takeDueInput(std::numeric_limits<int64_t>::max(), &byte, &earliest)) {
+    target_.setArrivalSlackMicros(now - earliest);
     device_.receive(byte, now, unread);
   }
+  target_.setArrivalSlackMicros(0);
 }
 
 void Simulator::hostWentAway() {
   hostOpen_ = false;
   signOnPending_ = false;
+  lastDrainedAt_ = -1;
   pacing_.clear();
   state_.save();
 }
@@ -234,11 +247,16 @@ void Simulator::serveInput(int64_t now) {
   if (signOnPending_ || portGone_) return;
   KorvoBytes replies;
   uint8_t byte = 0;
-  while (pacing_.takeDueInput(now, &byte)) {
+  int64_t earliest = 0;
+  while (pacing_.takeDueInput(now, &byte, &earliest)) {
     KorvoBytes reply;
+    // We may have been slow to read this byte; the chip is told how slow, so
+    // that our lateness is not charged to the host's waits.
+    target_.setArrivalSlackMicros(now - earliest);
     device_.receive(byte, now, reply);
     replies.insert(replies.end(), reply.begin(), reply.end());
   }
+  target_.setArrivalSlackMicros(0);
   device_.advance(now, replies);
   pacing_.queueOutput(replies, now, options_.latencyMicros);
 }
@@ -263,6 +281,10 @@ int64_t Simulator::nextWake(int64_t now) const {
     if (hostOpen_ && !signOnPending_) {
       consider(pacing_.nextInputDue());
       consider(device_.nextWakeMicros());
+      // Looking at the port every millisecond even when nothing is due bounds
+      // how long a byte can have waited unseen; a longer gap means we were not
+      // scheduled, and the chip then gives the host the benefit of the doubt.
+      consider(now + kInputWatchMicros);
     }
     if (hostOpen_ && !outputBlocked_) consider(pacing_.nextOutputDue());
     // Without a watch on the device node, a host open shows only as the
@@ -368,6 +390,9 @@ int runSimulator(const KorvoSimOptions& options) {
                static_cast<unsigned long long>(stats.instructions),
                static_cast<unsigned long long>(stats.pagesWritten),
                static_cast<unsigned long long>(stats.violations()));
+  if (!stats.firstViolation.empty()) {
+    std::fprintf(stderr, "korvo-sim: first violation: %s\n", stats.firstViolation.c_str());
+  }
   return 0;
 }
 

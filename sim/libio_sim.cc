@@ -94,15 +94,19 @@ void finish() {
     const TargetStats& stats = m.target->stats();
     const char* statsPath = std::getenv("PELLORY_SIM_STATS");
     if (std::FILE* out = statsPath && *statsPath ? std::fopen(statsPath, "a") : nullptr) {
-      std::fprintf(out, "%llu instructions, %llu pages written, %llu violations\n",
+      std::fprintf(out, "%llu instructions, %llu pages written, %llu violations",
                    static_cast<unsigned long long>(stats.instructions),
                    static_cast<unsigned long long>(stats.pagesWritten),
                    static_cast<unsigned long long>(stats.violations()));
+      if (!stats.firstViolation.empty())
+        std::fprintf(out, ", the first: %s", stats.firstViolation.c_str());
+      std::fputc('\n', out);
       std::fclose(out);
     }
     if (stats.violations() > 0) {
-      std::fprintf(stderr, "simulated cable: %llu timing violations by the host\n",
-                   static_cast<unsigned long long>(stats.violations()));
+      std::fprintf(stderr, "simulated cable: %llu timing violations by the host, the first: %s\n",
+                   static_cast<unsigned long long>(stats.violations()),
+                   stats.firstViolation.c_str());
     }
   }
   if (m.trace) std::fclose(m.trace);

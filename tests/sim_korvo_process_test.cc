@@ -52,6 +52,9 @@ class KorvoSimProcess {
   }
 
   const std::string& link() const { return link_; }
+  // Holds the program still, as a busy machine may, and lets it go on.
+  void pause() { kill(pid_, SIGSTOP); }
+  void resume() { kill(pid_, SIGCONT); }
   std::string errors() const { return readFile(errors_); }
 
   // Bounded: polls for the link every few milliseconds, gives up after the
@@ -272,6 +275,49 @@ TEST(KorvoSimProcess, TargetThatNeverFinishesEndsBusyWaitWithOne) {
   ASSERT_FALSE(stream.empty());
   EXPECT_EQ(stream.find('0'), std::string::npos);
   EXPECT_EQ(stream.find_first_not_of('.'), stream.size() - 1);
+}
+
+// A simulator that is not scheduled finds a host's frames piled up. The host
+// waited, so the chip must not call that a violation; without the pause, the
+// same frames sent back to back are one. The chip runs at ten times its
+// datasheet times so that a busy machine cannot blur either case.
+TEST(KorvoSimProcess, OwnStallIsNotChargedToTheHost) {
+  for (bool stalled : {true, false}) {
+    SCOPED_TRACE(stalled ? "stalled" : "back to back");
+    TempDir dir;
+    KorvoSimProcess sim(dir, {"--part", "ATmega644P", "--time-scale", "10"});
+    ASSERT_TRUE(sim.waitForLink()) << sim.errors();
+    HostPort host(sim.link());
+    ASSERT_NE(host.readUntil('>'), "");
+    host.send("p2\r");
+    ASSERT_NE(host.readUntil('a'), "");
+    host.send("rlrhrl");
+    expectQuietFor(host, 250);
+    ASSERT_EQ(query(host, '3', 0xAC, 0x53, 0x00, 0x00), 0x53);
+    if (stalled) sim.pause();
+    host.sendFrame('w', 0xAC, 0xA0, 0x00, 0x62);  // fuse low: 45 ms at this scale
+    if (stalled) {
+      poll(nullptr, 0, 60);
+      host.sendFrame('4', 0x50, 0x00, 0x00, 0x00);
+      sim.resume();
+      char byte = 0;
+      EXPECT_EQ(host.readByte(kPatienceMillis, &byte), 1);
+      EXPECT_EQ(static_cast<uint8_t>(byte), 0x62);
+    } else {
+      query(host, '4', 0x50, 0x00, 0x00, 0x00);
+    }
+    host.close();
+    EXPECT_EQ(sim.stop(), 0);
+    const std::string errors = sim.errors();
+    if (stalled) {
+      EXPECT_NE(errors.find(", 0 violations"), std::string::npos) << errors;
+    } else {
+      EXPECT_NE(errors.find(", 1 violations"), std::string::npos) << errors;
+      EXPECT_NE(errors.find("korvo-sim: first violation: instruction while busy: 50 00 00 00, "),
+                std::string::npos)
+          << errors;
+    }
+  }
 }
 
 TEST(KorvoSimProcess, BadArgumentsAndOccupiedPathAreRefused) {

@@ -238,6 +238,35 @@ TEST(SimTargetTest, SelfTimedWritesKeepTheTargetBusyForTheirDatasheetTime) {
   EXPECT_FALSE(small.target.busy());
 }
 
+// A programmer in another process may read a byte late. The chip then dates a
+// write or RESET falling at the earliest moment the byte can have arrived, and
+// judges the next instruction at the latest, so only a provably short wait is
+// charged to the host; the first one is described.
+TEST(SimTargetTest, LateDeliveryIsNotChargedToTheHost) {
+  Chip chip("ATmega644P");
+  chip.target.setArrivalSlackMicros(20000);
+  chip.target.setResetLow(true);
+  chip.target.setArrivalSlackMicros(0);
+  EXPECT_EQ(chip.instruction(0xAC, 0x53, 0x00, 0x00)[2], 0x53);
+
+  chip.target.setArrivalSlackMicros(3000);
+  chip.instruction(0xAC, 0xA0, 0x00, 0x62);  // fuse low: 4.5 ms
+  chip.target.setArrivalSlackMicros(0);
+  chip.clock.advanceMicros(1500);
+  EXPECT_EQ(chip.query(0x50, 0x00, 0x00), 0x62);
+  EXPECT_EQ(chip.target.stats().violations(), 0u);
+  EXPECT_EQ(chip.target.stats().firstViolation, "");
+
+  chip.target.setArrivalSlackMicros(1000);
+  chip.instruction(0xAC, 0xA8, 0x00, 0xD9);  // fuse high
+  chip.target.setArrivalSlackMicros(0);
+  chip.clock.advanceMicros(1500);
+  chip.query(0x58, 0x08, 0x00);
+  EXPECT_EQ(chip.target.stats().busyViolations, 1u);
+  EXPECT_EQ(chip.target.stats().firstViolation,
+            "instruction while busy: 58 08 00 00, 2000 us too early");
+}
+
 TEST(SimTargetTest, EepromWritesAndChipEraseHonourEesave) {
   Chip chip("ATmega328P");
   chip.enter();
