@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "frontend/console.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
@@ -90,6 +92,21 @@ TEST(Delay, ZeroAndNegativeReturnAtOnce) {
   delayUnits(-5);
   busyCountdown(0);
   SUCCEED();
+}
+
+// A loop count measured while the machine was busy, or before the processor
+// sped up, is too low; a datasheet wait must still last as long as the chip
+// needs.
+TEST(Delay, DatasheetWaitsAreNeverShorterThanAskedWhenTheCountIsTooLow) {
+  const int32_t saved = loopsPerMicrosecond();
+  setLoopsPerMicrosecond(1);
+  for (int32_t units : {kClockCheckedUnits, 10000, 30000}) {
+    const auto start = std::chrono::steady_clock::now();
+    delayUnits(units);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::microseconds(units)) << units << " units";
+  }
+  setLoopsPerMicrosecond(saved);
 }
 
 }  // namespace

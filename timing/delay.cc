@@ -1,10 +1,12 @@
 #include "timing/delay.h"
 
+#include <chrono>
 #include <cstdint>
 
 namespace {
+using Clock = std::chrono::steady_clock;
 int32_t gLoopsPerMicrosecond = kDefaultLoopsPerMicrosecond;
-}
+}  // namespace
 
 int32_t loopsPerMicrosecond() {
   return gLoopsPerMicrosecond;
@@ -25,7 +27,19 @@ void busyCountdown(int32_t count) {
 
 void delayUnits(int32_t n) {
   if (n <= 0) return;
+  // The monotonic clock is read in user space (no system call), so it does not
+  // disturb the countdown it brackets.
+  const bool clockChecked = n >= kClockCheckedUnits;
+  const auto start = clockChecked ? Clock::now() : Clock::time_point{};
   int64_t product = static_cast<int64_t>(n) * gLoopsPerMicrosecond;
   if (product > INT32_MAX) product = INT32_MAX;
   busyCountdown(static_cast<int32_t>(product));
+  if (!clockChecked) return;
+  // The count was measured once, perhaps while other work slowed the machine,
+  // and a processor can run faster later than it did then (a virtual machine's
+  // host raises and lowers its clock unseen). A countdown that ends early would
+  // cut a fuse or EEPROM write short, so the wait is finished on the clock.
+  const auto end = start + std::chrono::microseconds(n);
+  while (Clock::now() < end) {
+  }
 }

@@ -18,7 +18,16 @@ void setLoopsPerMicrosecond(int32_t loops);  // tests and start-up only
 
 // Runs the countdown loop `count` times; never folded away by the optimiser.
 void busyCountdown(int32_t count);
-// Busy-waits n units. No call into the operating system.
+// Waits from this length on are the chip's datasheet times (RESET settling,
+// fuse and fixed write waits) and are never cut short. The short ones (SPI
+// clock phases, RESET steps, the gap between busy polls) are pure countdown:
+// bracketing 2 us with two clock reads would change what they time, and a
+// parallel-port access takes about a microsecond of its own anyway.
+constexpr int32_t kClockCheckedUnits = 1000;
+
+// Busy-waits n units: the calibrated countdown, and for waits of
+// kClockCheckedUnits or more never less than n microseconds of the monotonic
+// clock. No call into the operating system.
 void delayUnits(int32_t n);
 
 // Microseconds per countdown iteration from one measuring run; also sets the
