@@ -27,8 +27,8 @@ void busyCountdown(int32_t count) {
 
 void delayUnits(int32_t n) {
   if (n <= 0) return;
-  // The monotonic clock is read in user space (no system call), so it does not
-  // disturb the countdown it brackets.
+  // Linux normally serves the monotonic clock in user space (the vDSO), without
+  // a system call, so reading it does not disturb the countdown it brackets.
   const bool clockChecked = n >= kClockCheckedUnits;
   const auto start = clockChecked ? Clock::now() : Clock::time_point{};
   int64_t product = static_cast<int64_t>(n) * gLoopsPerMicrosecond;
