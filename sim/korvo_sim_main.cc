@@ -114,6 +114,7 @@ class Simulator {
   void serveInput(int64_t now);
   void writeDueOutput(int64_t now);
   void serveRemainingInput(int64_t now);
+  void deliver(uint8_t byte, int64_t earliest, int64_t now, KorvoBytes& reply);
   void hostWentAway();
   int64_t nextWake(int64_t now) const;
 
@@ -229,9 +230,15 @@ void Simulator::serveRemainingInput(int64_t now) {
   uint8_t byte = 0;
   int64_t earliest = 0;
   while (pacing_.takeDueInput(std::numeric_limits<int64_t>::max(), &byte, &earliest)) {
-    target_.setArrivalSlackMicros(now - earliest);
-    device_.receive(byte, now, unread);
+    deliver(byte, earliest, now, unread);
   }
+}
+
+// We may have been slow to read the byte; the chip is told how slow, so that
+// our lateness is not charged to the host's waits.
+void Simulator::deliver(uint8_t byte, int64_t earliest, int64_t now, KorvoBytes& reply) {
+  target_.setArrivalSlackMicros(now - earliest);
+  device_.receive(byte, now, reply);
   target_.setArrivalSlackMicros(0);
 }
 
@@ -250,13 +257,9 @@ void Simulator::serveInput(int64_t now) {
   int64_t earliest = 0;
   while (pacing_.takeDueInput(now, &byte, &earliest)) {
     KorvoBytes reply;
-    // We may have been slow to read this byte; the chip is told how slow, so
-    // that our lateness is not charged to the host's waits.
-    target_.setArrivalSlackMicros(now - earliest);
-    device_.receive(byte, now, reply);
+    deliver(byte, earliest, now, reply);
     replies.insert(replies.end(), reply.begin(), reply.end());
   }
-  target_.setArrivalSlackMicros(0);
   device_.advance(now, replies);
   pacing_.queueOutput(replies, now, options_.latencyMicros);
 }
