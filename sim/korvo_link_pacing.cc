@@ -27,7 +27,7 @@ void KorvoLinkPacing::queueOutput(const KorvoBytes& bytes, int64_t nowMicros, in
   const int64_t earliest = nowMicros + delayMicros;
   for (uint8_t byte : bytes) {
     outputFreeAt_ = std::max(earliest, outputFreeAt_) + byteMicros_;
-    output_.push_back({byte, outputFreeAt_, outputFreeAt_});
+    output_.push_back({byte, outputFreeAt_});
   }
 }
 

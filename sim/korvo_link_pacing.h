@@ -37,11 +37,15 @@ class KorvoLinkPacing {
   struct Timed {
     uint8_t byte;
     int64_t due;
+  };
+  struct TimedInput {
+    uint8_t byte;
+    int64_t due;
     int64_t earliest;
   };
 
   int64_t byteMicros_ = 0;
-  std::deque<Timed> input_;
+  std::deque<TimedInput> input_;
   std::deque<Timed> output_;
   int64_t inputFreeAt_ = 0;
   int64_t outputFreeAt_ = 0;
