@@ -17,6 +17,7 @@
 
 #include "image/hex_reader.h"
 #include "image/hex_writer.h"
+#include "run/console.h"
 
 extern char** environ;
 

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "engine/programming_mode.h"
-#include "frontend/console.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
 #include "link_usb/korvo_link.h"
+#include "run/console.h"
+#include "run/session.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"

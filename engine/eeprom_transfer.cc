@@ -8,8 +8,8 @@
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
-#include "frontend/session.h"
 #include "image/hex_reader.h"
+#include "run/session.h"
 
 namespace {
 // EEPROM instructions carry a 16-bit byte address.

@@ -9,8 +9,8 @@
 #include "engine/progress_line.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
-#include "frontend/session.h"
 #include "image/hex_reader.h"
+#include "run/session.h"
 
 namespace {
 

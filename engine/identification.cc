@@ -4,7 +4,7 @@
 #include "engine/isp_instructions.h"
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

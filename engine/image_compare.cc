@@ -4,7 +4,7 @@
 
 #include "engine/memory_transfer.h"
 #include "engine/transfer_limits.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

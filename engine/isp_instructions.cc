@@ -1,6 +1,6 @@
 #include "engine/isp_instructions.h"
 
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "engine/engine_delay.h"
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 // Lock bits are written like fuses: self-timed, not polled, so a fixed wait.

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "image/memory_image.h"
+#include "run/memory_image.h"
 
 struct Session;
 

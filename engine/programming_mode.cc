@@ -1,6 +1,7 @@
 #include "engine/programming_mode.h"
 
-#include "frontend/session.h"
+#include "engine/isp_link.h"
+#include "run/session.h"
 
 void enterProgrammingMode(Session& session) {
   session.link->enterProgrammingMode();

@@ -1,6 +1,6 @@
 #include "engine/progress_line.h"
 
-#include "frontend/console.h"
+#include "run/console.h"
 
 namespace {
 std::chrono::microseconds gInterval = kDefaultProgressInterval;

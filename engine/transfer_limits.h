@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "image/memory_image.h"
+#include "run/memory_image.h"
 
 struct Session;
 

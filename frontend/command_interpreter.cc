@@ -6,7 +6,7 @@
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "frontend/command_table.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "engine/programming_mode.h"
 #include "frontend/command_interpreter.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "frontend/command_steps.h"
 #include "frontend/profile.h"
-#include "frontend/text_util.h"
+#include "run/text_util.h"
 
 namespace {
 

@@ -1,11 +1,13 @@
+#include "frontend/configuration.h"
+
 #include <cctype>
 #include <cstdio>
 #include <string>
 
-#include "frontend/console.h"
 #include "frontend/profile.h"
-#include "frontend/run_settings.h"
-#include "frontend/text_util.h"
+#include "run/console.h"
+#include "run/run_settings.h"
+#include "run/text_util.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
-#include "frontend/session.h"
 #include "image/hex_reader.h"
 #include "image/hex_writer.h"
+#include "run/session.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "frontend/fuse_arguments.h"
 
-#include "frontend/text_util.h"
+#include "run/text_util.h"
 
 namespace {
 constexpr size_t kFieldRoom = 3;

@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "frontend/console.h"
 #include "frontend/profile.h"
+#include "run/console.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
-#include "frontend/session.h"
 #include "frontend/startup.h"
 #include "link_usb/korvo_link.h"
+#include "run/session.h"
 
 namespace {
 

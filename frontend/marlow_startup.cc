@@ -3,10 +3,10 @@
 
 #include "catalogue/part_record.h"
 #include "engine/target_flows.h"
-#include "frontend/session.h"
 #include "frontend/startup.h"
 #include "link_lpt/marlow_link.h"
 #include "link_lpt/port_library.h"
+#include "run/session.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "frontend/profile.h"
 
+#include "frontend/configuration.h"
 #include "frontend/help_text.h"
 
 const Profile& tarnwickProfile() {
@@ -22,6 +23,7 @@ const Profile& tarnwickProfile() {
       true,
       false,
       true,
+      readConfiguration,
   };
   return profile;
 }
@@ -46,6 +48,7 @@ const Profile& pelloryProfile() {
       false,
       true,
       false,
+      readConfiguration,
   };
   return profile;
 }

@@ -3,8 +3,8 @@
 #include "engine/programming_mode.h"
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
-#include "frontend/session.h"
 #include "frontend/startup.h"
+#include "run/session.h"
 #include "timing/delay.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include "frontend/command_steps.h"
 #include "frontend/fuse_arguments.h"
 #include "frontend/help_text.h"
-#include "frontend/session.h"
 #include "link_usb/korvo_link.h"
 #include "link_usb/terminal_mode.h"
+#include "run/session.h"
 
 StepResult setFillChar(CommandCall& call) {
   RunSettings& settings = call.session.settings;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "frontend/console.h"
+#include "run/console.h"
 
 class StdioConsole : public Console {
  public:

@@ -3,7 +3,7 @@
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "frontend/fuse_arguments.h"
-#include "frontend/session.h"
+#include "run/session.h"
 
 namespace {
 

@@ -156,7 +156,7 @@ HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImag
 }
 
 int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
-                    Console& console) {
+                    OutputSink& console) {
   const HexLoadResult result = loadHexRecords(downloadStream, loadImage, fillChar);
   if (result.bytesBeyondEnd > 0) {
     console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <istream>
 
-#include "frontend/console.h"
-#include "image/memory_image.h"
+#include "run/memory_image.h"
+#include "run/output_sink.h"
 
 struct HexLoadResult {
   // End address of the last data record in file order (not the highest
@@ -30,4 +30,4 @@ HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImag
 // loadHexRecords, then one warning line on the console for each kind of
 // trouble counted. Returns the load length.
 int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
-                    Console& console);
+                    OutputSink& console);

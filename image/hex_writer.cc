@@ -123,7 +123,7 @@ bool writeHexRecords(std::ostream& uploadStream, const ImageBuffer& readImage, i
 }
 
 int writeHexFile(const std::string& path, const ImageBuffer& readImage, int32_t n,
-                 int hexRecordType, Console& console) {
+                 int hexRecordType, OutputSink& console) {
   OutputFile uploadFile;
   if (!uploadFile.open(path)) {
     console.print("Can't open output file %s\n", path.c_str());

@@ -9,8 +9,8 @@
 #include <ostream>
 #include <string>
 
-#include "frontend/console.h"
-#include "image/memory_image.h"
+#include "run/memory_image.h"
+#include "run/output_sink.h"
 
 // Receives the text in large chunks; returns false when it could not take one,
 // which stops the formatting.
@@ -30,4 +30,4 @@ bool writeHexRecords(std::ostream& uploadStream, const ImageBuffer& readImage, i
 // file was written, -1 when it cannot be created or a write fails. An existing
 // regular file is replaced only once the new one is complete.
 int writeHexFile(const std::string& path, const ImageBuffer& readImage, int32_t n,
-                 int hexRecordType, Console& console);
+                 int hexRecordType, OutputSink& console);

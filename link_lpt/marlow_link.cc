@@ -1,7 +1,7 @@
 #include "link_lpt/marlow_link.h"
 
 #include "catalogue/part_record.h"
-#include "frontend/session.h"
+#include "run/session.h"
 #include "timing/delay.h"
 
 namespace {

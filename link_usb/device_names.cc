@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "frontend/run_settings.h"
+#include "run/run_settings.h"
 
 std::string programmerDevicePath(const RunSettings& settings, const char* prefix) {
   if (!settings.comDevicePath.empty() && settings.comDevicePath[0] == '/') {

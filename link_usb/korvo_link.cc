@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/session.h"
 #include "link_usb/device_names.h"
+#include "run/session.h"
 #include "timing/delay.h"
 
 namespace {

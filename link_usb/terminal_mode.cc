@@ -1,7 +1,7 @@
 #include "link_usb/terminal_mode.h"
 
-#include "frontend/session.h"
 #include "link_usb/korvo_link.h"
+#include "run/session.h"
 
 namespace {
 

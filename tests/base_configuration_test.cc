@@ -4,10 +4,11 @@
 
 #include <string>
 
-#include "frontend/console.h"
+#include "frontend/configuration.h"
 #include "frontend/profile.h"
-#include "frontend/run_settings.h"
-#include "frontend/session.h"
+#include "run/console.h"
+#include "run/run_settings.h"
+#include "run/session.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

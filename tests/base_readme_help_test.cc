@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "frontend/console.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
+#include "run/console.h"
 #include "sim/korvo_sim_options.h"
 #include "tests/support/temp_dir.h"
 

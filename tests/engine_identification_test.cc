@@ -5,6 +5,7 @@
 
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
+#include "frontend/profile.h"
 #include "tests/support/engine_harness.h"
 
 namespace {

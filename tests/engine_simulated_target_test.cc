@@ -12,7 +12,7 @@
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
+#include "run/session.h"
 #include "sim/avr_target.h"
 #include "sim/sim_parts.h"
 #include "tests/support/hex_text.h"

@@ -8,6 +8,7 @@
 
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
+#include "frontend/profile.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/temp_dir.h"

@@ -11,6 +11,7 @@
 #include "frontend/command_interpreter.h"
 #include "frontend/fuse_arguments.h"
 #include "frontend/help_text.h"
+#include "frontend/profile.h"
 #include "image/hex_reader.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"

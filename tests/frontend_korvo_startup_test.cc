@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "frontend/console.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
 #include "frontend/startup.h"
+#include "run/console.h"
+#include "run/session.h"
 #include "tests/support/korvo_transcripts.h"
 #include "tests/support/pty_korvo.h"
 #include "tests/support/temp_dir.h"

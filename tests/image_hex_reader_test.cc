@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/hex_reader.h"
+#include "run/console.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include "image/hex_reader.h"
 #include "image/hex_writer.h"
+#include "run/console.h"
 #include "tests/support/run_process.h"
 #include "tests/support/temp_dir.h"
 

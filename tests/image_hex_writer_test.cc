@@ -12,6 +12,7 @@
 #include <string>
 
 #include "image/hex_writer.h"
+#include "run/console.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "frontend/session.h"
+#include "frontend/profile.h"
 #include "link_lpt/marlow_link.h"
+#include "run/session.h"
 #include "tests/support/fake_parallel_port.h"
 #include "timing/delay.h"
 

@@ -8,9 +8,10 @@
 #include <string>
 
 #include "engine/isp_link.h"
-#include "frontend/session.h"
+#include "frontend/profile.h"
 #include "link_lpt/marlow_link.h"
 #include "link_lpt/port_library.h"
+#include "run/session.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"

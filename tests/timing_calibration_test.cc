@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "frontend/console.h"
+#include "run/console.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "frontend/console.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
 #include "link_usb/device_names.h"
 #include "link_usb/korvo_link.h"
+#include "run/console.h"
+#include "run/session.h"
 #include "tests/support/pty_korvo.h"
 #include "timing/delay.h"
 

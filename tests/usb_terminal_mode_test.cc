@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "frontend/console.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
 #include "link_usb/korvo_link.h"
 #include "link_usb/terminal_mode.h"
+#include "run/console.h"
+#include "run/session.h"
 #include "tests/support/pty_korvo.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "frontend/console.h"
+#include "run/output_sink.h"
 #include "timing/delay.h"
 
 namespace {
@@ -52,7 +52,7 @@ double measureLoopTime() {
   }
 }
 
-void calibrateDelay(Console& console, const std::string& path) {
+void calibrateDelay(OutputSink& console, const std::string& path) {
   if (std::FILE* file = std::fopen(path.c_str(), "r")) {
     int32_t value = 0;
     bool haveNumber = readLoopCount(file, value);

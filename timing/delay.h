@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-class Console;
+class OutputSink;
 
 constexpr int32_t kDefaultLoopsPerMicrosecond = 172;
 // 60000 units is the longest wait; keeping the loop count below this bound keeps
@@ -35,7 +35,7 @@ void delayUnits(int32_t n);
 double measureLoopTime();
 
 // Loads "gcal.txt" from `path`, or measures (13 runs) and writes it.
-void calibrateDelay(Console& console, const std::string& path = "gcal.txt");
+void calibrateDelay(OutputSink& console, const std::string& path = "gcal.txt");
 
 // What a calibration run measured, for tests: the loop count implied by a mean
 // time per iteration, clamped to the range the waits can use.

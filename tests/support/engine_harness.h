@@ -9,7 +9,7 @@
 #include "engine/engine_delay.h"
 #include "engine/progress_line.h"
 #include "frontend/profile.h"
-#include "frontend/session.h"
+#include "run/session.h"
 #include "tests/support/scripted_link.h"
 
 class EngineHarness {

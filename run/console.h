@@ -5,14 +5,10 @@
 #include <string>
 #include <string_view>
 
-class Console {
+#include "run/output_sink.h"
+
+class Console : public OutputSink {
  public:
-  virtual ~Console() = default;
-
-  virtual void write(std::string_view text) = 0;
-  // printf-style output; every console message of the programs goes through it.
-  void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
-
   // Next white-space separated token; false at the end of input.
   virtual bool readToken(std::string& token) = 0;
   // Next character that is not white space (answers at the channel prompt);
@@ -27,7 +23,6 @@ class Console {
   // Raw, unechoed key input for terminal mode; restored by endKeyMode.
   virtual void beginKeyMode() {}
   virtual void endKeyMode() {}
-  virtual void flush() {}
 };
 
 // A console for tests: input comes from a string, output is kept.

@@ -7,11 +7,12 @@
 #include <cstdio>
 
 #include "catalogue/part_record.h"
-#include "engine/isp_link.h"
-#include "frontend/console.h"
-#include "frontend/profile.h"
-#include "frontend/run_settings.h"
-#include "image/memory_image.h"
+#include "run/console.h"
+#include "run/memory_image.h"
+#include "run/profile.h"
+#include "run/run_settings.h"
+
+class IspLink;
 
 // Exit status of a run.
 enum ExitStatus {

@@ -1,4 +1,4 @@
-#include "frontend/text_util.h"
+#include "run/text_util.h"
 
 #include <cctype>
 

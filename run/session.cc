@@ -1,4 +1,4 @@
-#include "frontend/session.h"
+#include "run/session.h"
 
 Session::Session(const Profile& runProfile, Console& runConsole)
     : profile(runProfile), console(runConsole) {
@@ -26,7 +26,9 @@ void restoreDefaultSettings(Session& session) {
     settings.comDevicePath.clear();
     settings.baudCode = kDefaultBaudCode;
   }
-  readConfiguration(session.profile, settings, session.console);
+  if (session.profile.readConfiguration != nullptr) {
+    session.profile.readConfiguration(session.profile, settings, session.console);
+  }
   settings.downloadFileName.clear();
   settings.uploadFileName.clear();
   settings.logFileName.clear();

@@ -1,7 +1,7 @@
-#include "frontend/run_settings.h"
+#include "run/run_settings.h"
 
-#include "frontend/console.h"
-#include "frontend/text_util.h"
+#include "run/console.h"
+#include "run/text_util.h"
 
 int comChannelFromDigit(char digit, Console& console) {
   if (digit >= '1' && digit <= '9') return digit - '1';

@@ -5,7 +5,6 @@
 #include <string>
 
 class Console;
-struct Profile;
 
 // File names have room for 249 characters; longer names are refused where they
 // are given.
@@ -43,7 +42,3 @@ int comChannelFromDigit(char digit, Console& console);
 int comChannelFromName(const std::string& name, Console& console);
 int baudCodeFromText(const std::string& text, Console& console);
 int baudRateFromCode(int code);
-
-// Reads the profile's configuration file from the current directory into the
-// settings. Returns 1 when read, -1 when there is no file.
-int readConfiguration(const Profile& profile, RunSettings& settings, Console& console);
