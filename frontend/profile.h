@@ -27,6 +27,8 @@ struct Profile {
   bool hasFastDownload;  // "dff"
   bool hasChipErase;     // "ce"
   bool hasTerminalMode;  // "t"
+  // What --port DEVICE means for this program, as --help explains it.
+  const char* portOptionHelp;
 };
 
 const Profile& tarnwickProfile();

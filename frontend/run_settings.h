@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Console;
 struct Profile;
@@ -35,6 +36,9 @@ struct RunSettings {
   uint16_t lptDataPort = 0x378;
   uint16_t lptStatusPort = 0x379;
   uint16_t lptControlPort = 0x37A;
+  // --port DEVICE: the link's port for the whole run, put back over the
+  // configuration file at every reset. Empty when not given.
+  std::string portOption;
 };
 
 // Channel and baud tables. Unknown inputs print their message and give the
@@ -44,6 +48,17 @@ int comChannelFromName(const std::string& name, Console& console);
 int baudCodeFromText(const std::string& text, Console& console);
 int baudRateFromCode(int code);
 
-// Reads the profile's configuration file from the current directory into the
-// settings. Returns 1 when read, -1 when there is no file.
+// Reads the profile's configuration file into the settings, from the first of
+// configurationPlaces() that exists. Returns 1 when read, -1 when there is none.
 int readConfiguration(const Profile& profile, RunSettings& settings, Console& console);
+
+// Where the configuration file is looked for, in order: the current directory,
+// $XDG_CONFIG_HOME/<program>/ (~/.config/<program>/ when that is unset), then
+// /etc/<program>/ (AVRISP_ETC_ROOT replaces /etc).
+std::vector<std::string> configurationPlaces(const Profile& profile);
+
+// Sets the link's port from a --port value: tarnwick takes COMn (any letter
+// case) as a channel and anything else as the device path; pellory takes the
+// I/O address in hexadecimal. False, with nothing changed, for a value the
+// program cannot use.
+bool applyPortOption(const Profile& profile, const std::string& text, RunSettings& settings);

@@ -27,6 +27,7 @@ void restoreDefaultSettings(Session& session) {
     settings.baudCode = kDefaultBaudCode;
   }
   readConfiguration(session.profile, settings, session.console);
+  if (!settings.portOption.empty()) applyPortOption(session.profile, settings.portOption, settings);
   settings.downloadFileName.clear();
   settings.uploadFileName.clear();
   settings.logFileName.clear();
