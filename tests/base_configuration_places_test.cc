@@ -73,10 +73,10 @@ class ConfigurationPlacesTest : public ::testing::Test {
 };
 
 TEST_F(ConfigurationPlacesTest, CurrentDirectoryThenTheUsersFolderThenEtc) {
-  EXPECT_EQ(configurationPlaces(tarnwickProfile()),
-            (std::vector<std::string>{"./sfconfig.txt",
-                                      dir.file("home/.config/tarnwick/sfconfig.txt"),
-                                      dir.file("etc/tarnwick/sfconfig.txt")}));
+  EXPECT_EQ(
+      configurationPlaces(tarnwickProfile()),
+      (std::vector<std::string>{"./sfconfig.txt", dir.file("home/.config/tarnwick/sfconfig.txt"),
+                                dir.file("etc/tarnwick/sfconfig.txt")}));
   EXPECT_EQ(channelRead(), 1);  // none anywhere: the default COM2
 
   writeConfig("etc/tarnwick", "com5");
@@ -111,8 +111,8 @@ TEST_F(ConfigurationPlacesTest, PortOptionWinsOverTheFileAtEveryReset) {
     const char* path;
   };
   for (const Case& c : {Case{"/dev/serial/by-id/usb-Korvo", 2, "/dev/serial/by-id/usb-Korvo"},
-                        Case{"ttyKorvo", 2, "ttyKorvo"}, Case{"com12", 11, ""},
-                        Case{"COM1", 0, ""}, Case{"COM", 2, "COM"}, Case{"COM0", 2, "COM0"}}) {
+                        Case{"ttyKorvo", 2, "ttyKorvo"}, Case{"com12", 11, ""}, Case{"COM1", 0, ""},
+                        Case{"COM", 2, "COM"}, Case{"COM0", 2, "COM0"}}) {
     SCOPED_TRACE(c.option);
     korvo.settings.portOption = c.option;
     restoreDefaultSettings(korvo);

@@ -51,17 +51,22 @@ class InstallTest : public ::testing::Test {
     return runProcess(program, arguments, options);
   }
 
+  void install() {
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ProcessResult done =
+        run(AVRISP_CMAKE_COMMAND, {"--install", AVRISP_BINARY_DIR, "--prefix", prefix});
+    ASSERT_EQ(done.exitStatus, 0) << done.output << done.errorOutput;
+    writeFastCalibration(work);
+  }
+
   TempDir dir;
   const std::string work = dir.file("work");
+  const std::string prefix = dir.file("prefix");
+  const std::string bin = prefix + "/" AVRISP_INSTALL_BINDIR "/";
 };
 
-TEST_F(InstallTest, InstalledProgramsRunFromTheirPrefix) {
-  ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-  const std::string prefix = dir.file("prefix");
-  ProcessResult install = run(AVRISP_CMAKE_COMMAND, {"--install", AVRISP_BINARY_DIR, "--prefix", prefix});
-  ASSERT_EQ(install.exitStatus, 0) << install.output << install.errorOutput;
-
-  const std::string bin = prefix + "/" AVRISP_INSTALL_BINDIR "/";
+TEST_F(InstallTest, InstalledTreeHoldsEverythingAndTarnwickAnswersWithNoDevice) {
+  ASSERT_NO_FATAL_FAILURE(install());
   for (const std::string& file :
        {bin + "tarnwick", bin + "pellory", bin + "korvo-sim",
         prefix + "/" AVRISP_INSTALL_PRIVATE_LIBDIR "/libio.so",
@@ -69,7 +74,8 @@ TEST_F(InstallTest, InstalledProgramsRunFromTheirPrefix) {
         prefix + "/" AVRISP_INSTALL_MANDIR "/man1/tarnwick.1",
         prefix + "/" AVRISP_INSTALL_MANDIR "/man1/pellory.1",
         prefix + "/" AVRISP_INSTALL_MANDIR "/man1/korvo-sim.1",
-        prefix + "/" AVRISP_INSTALL_DOCDIR "/README.md", prefix + "/" AVRISP_INSTALL_DOCDIR "/LICENSE",
+        prefix + "/" AVRISP_INSTALL_DOCDIR "/README.md",
+        prefix + "/" AVRISP_INSTALL_DOCDIR "/LICENSE",
         prefix + "/" AVRISP_INSTALL_DOCDIR "/examples/prebuilt/atmega644p/blink.hex"}) {
     EXPECT_TRUE(fileExists(file)) << file;
   }
@@ -80,15 +86,24 @@ TEST_F(InstallTest, InstalledProgramsRunFromTheirPrefix) {
   ProcessResult help = run(bin + "tarnwick", {"--help"});
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_EQ(help.output.rfind("Command options:\n", 0), 0u) << help.output;
+}
 
+TEST_F(InstallTest, InstalledPelloryLoadsTheInstalledPortLibrary) {
+#ifdef AVRISP_SANITIZED
+  // The sanitizer runtime intercepts dlopen and so becomes its caller, whose
+  // run path the loader then searches instead of pellory's.
+  GTEST_SKIP() << "the run path is not searched by dlopen in a sanitizer build";
+#endif
+  ASSERT_NO_FATAL_FAILURE(install());
   // The real port library, found through the run path: it loads, and finds no port.
-  writeFastCalibration(work);
   ProcessResult real = run(bin + "pellory", {"-i"});
   EXPECT_EQ(real.output.find("Can't load port I/O library"), std::string::npos) << real.output;
   EXPECT_NE(real.output.find("\nMarlow not installed\n"), std::string::npos) << real.output;
   EXPECT_EQ(real.exitStatus, 3);
+}
 
-  // The simulated cable from the installed copy, as the README shows it.
+TEST_F(InstallTest, InstalledSimulatedCableStandsInThroughTheLibraryPath) {
+  ASSERT_NO_FATAL_FAILURE(install());
   writeFile(work + "/blink.hex",
             readFile(prefix + "/" AVRISP_INSTALL_DOCDIR "/examples/prebuilt/atmega644p/blink.hex"));
   ProcessResult simulated = run(bin + "pellory", {"-dfblink.hex"},
@@ -104,8 +119,9 @@ TEST_F(InstallTest, DebianPackageHoldsTheProgramsAndRunsUnpacked) {
   if (dpkgDeb.empty()) GTEST_SKIP() << "dpkg-deb is not installed";
   ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
   const std::string out = dir.file("package");
-  ProcessResult pack = run(AVRISP_CPACK_COMMAND, {"-G", "DEB", "--config",
-                                                  AVRISP_BINARY_DIR "/CPackConfig.cmake", "-B", out});
+  ProcessResult pack =
+      run(AVRISP_CPACK_COMMAND,
+          {"-G", "DEB", "--config", AVRISP_BINARY_DIR "/CPackConfig.cmake", "-B", out});
   ASSERT_EQ(pack.exitStatus, 0) << pack.output << pack.errorOutput;
   std::string deb;
   size_t at = pack.output.find(out + "/");
@@ -115,9 +131,9 @@ TEST_F(InstallTest, DebianPackageHoldsTheProgramsAndRunsUnpacked) {
   ProcessResult depends = run(dpkgDeb, {"-f", deb, "Depends"});
   EXPECT_NE(depends.output.find("libedit"), std::string::npos) << depends.output;
   ProcessResult contents = run(dpkgDeb, {"-c", deb});
-  for (const char* file : {"./usr/bin/tarnwick", "./usr/bin/pellory", "./usr/bin/korvo-sim",
-                           "/man1/tarnwick.1", "/man1/pellory.1", "/man1/korvo-sim.1",
-                           "/avrisp/libio.so", "/avrisp/sim/libio.so"}) {
+  for (const char* file :
+       {"./usr/bin/tarnwick", "./usr/bin/pellory", "./usr/bin/korvo-sim", "/man1/tarnwick.1",
+        "/man1/pellory.1", "/man1/korvo-sim.1", "/avrisp/libio.so", "/avrisp/sim/libio.so"}) {
     EXPECT_NE(contents.output.find(file), std::string::npos) << file << "\n" << contents.output;
   }
 

@@ -18,9 +18,7 @@ class LongOptionsRunTest : public ::testing::Test {
  protected:
   void SetUp() override { writeRealCalibration(dir.path()); }
 
-  void startKorvo() {
-    ASSERT_TRUE(korvo.start(link, {"--time-scale", "0.001"})) << korvo.error();
-  }
+  void startKorvo() { ASSERT_TRUE(korvo.start(link, {"--time-scale", "0.001"})) << korvo.error(); }
 
   ProcessResult run(const std::string& program, const std::vector<std::string>& arguments) {
     ProcessOptions options;
@@ -43,14 +41,15 @@ TEST_F(LongOptionsRunTest, PortReachesTheSimulatedKorvoWithoutAConfigurationFile
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitStatus, 0) << result.output;
   EXPECT_EQ(result.output.rfind("Korvo ISP Programming Utility V1.05\n"
-                                "Default com channel is " + link + ", baud rate 115200\n"
-                                "Type 'e' to exit, 'p' to pause, 'h' for help)\n\n"
-                                "Output Korvo Signon message:\n",
+                                "Default com channel is " +
+                                    link +
+                                    ", baud rate 115200\n"
+                                    "Type 'e' to exit, 'p' to pause, 'h' for help)\n\n"
+                                    "Output Korvo Signon message:\n",
                                 0),
             0u)
       << result.output;
-  EXPECT_NE(result.output.find("Target ATmega644P responding"), std::string::npos)
-      << result.output;
+  EXPECT_NE(result.output.find("Target ATmega644P responding"), std::string::npos) << result.output;
   EXPECT_FALSE(fileExists(dir.file("sfconfig.txt")));
 }
 

@@ -43,8 +43,9 @@ std::vector<std::string> commands(const LongOptions& options) {
 }
 
 TEST(LongOptions, AreTakenOutAndTheCommandsLeftInOrder) {
-  LongOptions options = read(tarnwickProfile(), {"tarnwick", "--no-wait", "-i", "--port",
-                                                 "/dev/ttyUSB0", "stray", "-dfa.hex", "--port=COM3"});
+  LongOptions options =
+      read(tarnwickProfile(), {"tarnwick", "--no-wait", "-i", "--port", "/dev/ttyUSB0", "stray",
+                               "-dfa.hex", "--port=COM3"});
   EXPECT_TRUE(options.refusal.empty()) << options.refusal;
   EXPECT_FALSE(options.endRun());
   EXPECT_TRUE(options.noWait);
@@ -89,8 +90,8 @@ TEST(LongOptions, RefusalsEndTheRunWithStatusTwoAndAHint) {
     size_t got = std::fread(text, 1, sizeof text - 1, errors);
     std::fclose(errors);
     std::string name = c.profile->programName;
-    EXPECT_EQ(std::string(text, got), name + ": " + c.refusal + "\nTry '" + name +
-                                          " --help' for more information.\n");
+    EXPECT_EQ(std::string(text, got),
+              name + ": " + c.refusal + "\nTry '" + name + " --help' for more information.\n");
     EXPECT_EQ(console.output(), "");
   }
   EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port", "0x278"}).port, "0x278");
@@ -109,8 +110,8 @@ TEST(LongOptions, HelpIsTheCommandHelpThenTheLongOptionsAndVersionIsOneLine) {
               kExitOk);
     const std::string& shown = console.output();
     EXPECT_EQ(shown.rfind(commandHelp, 0), 0u) << shown;
-    for (const char* text : {"--help", "--version", "--port", profile->configFileName,
-                             "/etc/", "gcal.txt"}) {
+    for (const char* text :
+         {"--help", "--version", "--port", profile->configFileName, "/etc/", "gcal.txt"}) {
       EXPECT_NE(shown.find(text, commandHelp.size()), std::string::npos) << text;
     }
     // Only tarnwick waits for a key at the end.

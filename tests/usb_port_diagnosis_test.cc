@@ -27,7 +27,8 @@ class PortDiagnosisTest : public ::testing::Test {
   void plugInDevices() {
     ASSERT_EQ(mkdir(dir.file("serial").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(dir.file("serial/by-id").c_str(), 0755), 0);
-    for (const char* name : {"ttyUSB0", "ttyACM1", "ttyS0", "console"}) writeFile(dir.file(name), "");
+    for (const char* name : {"ttyUSB0", "ttyACM1", "ttyS0", "console"})
+      writeFile(dir.file(name), "");
     ASSERT_EQ(symlink("../../ttyUSB0", dir.file("serial/by-id/usb-Korvo_ISP-if00").c_str()), 0);
   }
 
@@ -49,7 +50,8 @@ TEST_F(PortDiagnosisTest, ListsByIdNamesWithTheirTtyThenUsbAndAcmDevices) {
             "/dev/ttyS1: No such file or directory\n"
             "  Is the Korvo plugged in? Its device appears when it is.\n"
             "Serial devices present (choose one with --port DEVICE):\n"
-            "  " + expected[0] + "\n  " + expected[1] + "\n  " + expected[2] + "\n");
+            "  " +
+                expected[0] + "\n  " + expected[1] + "\n  " + expected[2] + "\n");
 }
 
 TEST_F(PortDiagnosisTest, EachReasonGetsItsAdvice) {
@@ -57,12 +59,15 @@ TEST_F(PortDiagnosisTest, EachReasonGetsItsAdvice) {
             "/dev/ttyUSB0: Permission denied\n"
             "  Serial devices belong to the dialout group: add yourself with\n"
             "  'sudo usermod -aG dialout $USER', then log in again.\n"
-            "No serial devices found (looked for " + dir.path() + "/serial/by-id/*, " +
-                dir.path() + "/ttyUSB*, " + dir.path() + "/ttyACM*).\n");
+            "No serial devices found (looked for " +
+                dir.path() + "/serial/by-id/*, " + dir.path() + "/ttyUSB*, " + dir.path() +
+                "/ttyACM*).\n");
   // A busy port whose holder cannot be seen, and a reason with no advice.
   std::string busy = explainPortError("/dev/ttyUSB0", EBUSY, folders);
   EXPECT_EQ(busy.rfind("/dev/ttyUSB0: Device or resource busy\n"
-                       "  Another program holds it; close that program first.\n", 0), 0u)
+                       "  Another program holds it; close that program first.\n",
+                       0),
+            0u)
       << busy;
   std::string failed = explainPortError("/dev/ttyUSB0", EIO, folders);
   EXPECT_EQ(failed.rfind("/dev/ttyUSB0: Input/output error\nNo serial devices found", 0), 0u)
