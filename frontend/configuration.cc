@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "frontend/profile.h"
@@ -95,8 +96,30 @@ void readMarlowConfiguration(TokenReader& reader, RunSettings& settings, Console
 
 }  // namespace
 
+std::vector<std::string> configurationPlaces(const Profile& profile) {
+  const std::string program = profile.programName;
+  const std::string name = profile.configFileName;
+  std::vector<std::string> places = {"./" + name};
+  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    places.push_back(std::string(xdg) + "/" + program + "/" + name);
+  } else if (home != nullptr && home[0] != '\0') {
+    places.push_back(std::string(home) + "/.config/" + program + "/" + name);
+  }
+  const char* etc = std::getenv("AVRISP_ETC_ROOT");
+  places.push_back(std::string(etc != nullptr && etc[0] != '\0' ? etc : "/etc") + "/" + program +
+                   "/" + name);
+  return places;
+}
+
 int readConfiguration(const Profile& profile, RunSettings& settings, Console& console) {
-  std::FILE* file = std::fopen(profile.configFileName, "r");
+  std::FILE* file = nullptr;
+  for (const std::string& place : configurationPlaces(profile)) {
+    file = std::fopen(place.c_str(), "r");
+    if (file != nullptr) break;
+  }
   if (file == nullptr) return -1;
   TokenReader reader(file, profile.configTokenRoom);
   if (profile.link == LinkKind::kKorvo) {

@@ -23,6 +23,8 @@ const Profile& tarnwickProfile() {
       true,
       false,
       true,
+      "  --port DEVICE   the Korvo's serial device for this run, over sfconfig.txt:\n"
+      "                  a path (/dev/ttyUSB0, /dev/serial/by-id/...) or COMn\n",
       readConfiguration,
   };
   return profile;
@@ -48,6 +50,8 @@ const Profile& pelloryProfile() {
       false,
       true,
       false,
+      "  --port ADDRESS  the parallel port's I/O address for this run, in\n"
+      "                  hexadecimal (--port 0x278), over pelloryconfig.txt\n",
       readConfiguration,
   };
   return profile;

@@ -3,6 +3,7 @@
 #include "engine/programming_mode.h"
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
+#include "frontend/long_options.h"
 #include "frontend/startup.h"
 #include "run/session.h"
 #include "timing/delay.h"
@@ -39,11 +40,11 @@ int runCommands(Session& session, int argc, char** argv) {
   return status;
 }
 
-void endRun(Session& session) {
+void endRun(Session& session, bool keyWait) {
   const Profile& profile = session.profile;
   session.console.write(profile.closingLine);
   session.console.flush();
-  if (profile.waitForKeyAtEnd && session.console.isTerminal()) {
+  if (keyWait && profile.waitForKeyAtEnd && session.console.isTerminal()) {
     session.console.beginKeyMode();
     session.console.readKey();
     session.console.endKeyMode();
@@ -53,7 +54,13 @@ void endRun(Session& session) {
 }  // namespace
 
 int runProgram(const Profile& profile, Console& console, int argc, char** argv) {
+  LongOptions options = readLongOptions(profile, argc, argv);
+  if (options.endRun()) return answerLongOptions(profile, options, console, stderr);
+  argc = options.commandCount();
+  argv = options.commandVector();
+
   Session session(profile, console);
+  session.settings.portOption = options.port;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
   printBanner(session);
@@ -80,6 +87,6 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
     console.flush();
     return kExitLinkLost;
   }
-  endRun(session);
+  endRun(session, !options.noWait);
   return status;
 }

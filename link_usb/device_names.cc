@@ -5,7 +5,7 @@
 #include "run/run_settings.h"
 
 std::string programmerDevicePath(const RunSettings& settings, const char* prefix) {
-  if (!settings.comDevicePath.empty() && settings.comDevicePath[0] == '/') {
+  if (!settings.comDevicePath.empty()) {
     return settings.comDevicePath;
   }
   std::string name = prefix != nullptr && prefix[0] != '\0' ? prefix : kDefaultTtyPrefix;

@@ -7,7 +7,7 @@ struct RunSettings;
 
 constexpr const char* kDefaultTtyPrefix = "/dev/ttyS";
 
-// A configured device path (one beginning with '/') as it stands; otherwise
+// A device path (from the configuration file or --port) as it stands; otherwise
 // the prefix followed by the channel index, so COM1 is /dev/ttyS0. `prefix`
 // null or empty means the default prefix.
 std::string programmerDevicePath(const RunSettings& settings, const char* prefix);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "link_usb/device_names.h"
+#include "link_usb/port_diagnosis.h"
 #include "run/session.h"
 #include "timing/delay.h"
 
@@ -41,7 +42,13 @@ int KorvoLink::openProgrammerPort() {
   const RunSettings& settings = session_.settings;
   std::string device = programmerDevicePath(settings);
   int error = port_.open(device, settings.baudCode);
-  if (error != 0) return reportPortError(-1, error);
+  if (error != 0) {
+    reportPortError(-1, error);
+    // The port error names neither the device nor the reason; a Linux user
+    // needs both, and the devices there are to choose from.
+    session_.console.write(explainPortError(device, error, deviceFoldersFromEnvironment()) + "\n");
+    return -1;
+  }
   devicePath_ = device;
   return 1;
 }

@@ -31,6 +31,8 @@ struct Profile {
   bool hasFastDownload;  // "dff"
   bool hasChipErase;     // "ce"
   bool hasTerminalMode;  // "t"
+  // What --port DEVICE means for this program, as --help explains it.
+  const char* portOptionHelp;
   // Reads the program's configuration file over the settings; the engine puts
   // the defaults back after every transfer, so it reaches the reader through
   // here rather than through the front end that owns the file.

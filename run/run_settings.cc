@@ -1,6 +1,9 @@
 #include "run/run_settings.h"
 
+#include <cstdlib>
+
 #include "run/console.h"
+#include "run/profile.h"
 #include "run/text_util.h"
 
 int comChannelFromDigit(char digit, Console& console) {
@@ -32,4 +35,44 @@ int baudRateFromCode(int code) {
   static const int kRates[] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57200, 115200};
   if (code < 0 || code > 9) return 0;
   return kRates[code];
+}
+
+namespace {
+
+// "COM3" (any letter case) is channel index 2; false for anything else.
+bool channelFromPortOption(const std::string& text, int& channel) {
+  if (text.size() < 4 || text.size() > 6 || !prefixEqualsIgnoreCase(text, "com", 3)) return false;
+  int number = 0;
+  for (size_t i = 3; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    number = number * 10 + (text[i] - '0');
+  }
+  if (number < 1) return false;
+  channel = number - 1;
+  return true;
+}
+
+}  // namespace
+
+bool applyPortOption(const Profile& profile, const std::string& text, RunSettings& settings) {
+  if (text.empty()) return false;
+  if (profile.link == LinkKind::kKorvo) {
+    int channel = 0;
+    if (channelFromPortOption(text, channel)) {
+      settings.comChannel = channel;
+      settings.comDevicePath.clear();
+    } else {
+      settings.comDevicePath = text;
+    }
+    return true;
+  }
+  // The whole value must be the address: a stray character is a typing error,
+  // not something to read past as the configuration file does.
+  char* end = nullptr;
+  unsigned long address = std::strtoul(text.c_str(), &end, 16);
+  if (text[0] == '-' || text[0] == '+' || *end != '\0' || address > 0xFFFD) return false;
+  settings.lptDataPort = static_cast<uint16_t>(address);
+  settings.lptStatusPort = static_cast<uint16_t>(address + 1);
+  settings.lptControlPort = static_cast<uint16_t>(address + 2);
+  return true;
 }

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class Console;
+struct Profile;
 
 // File names have room for 249 characters; longer names are refused where they
 // are given.
@@ -34,6 +36,9 @@ struct RunSettings {
   uint16_t lptDataPort = 0x378;
   uint16_t lptStatusPort = 0x379;
   uint16_t lptControlPort = 0x37A;
+  // --port DEVICE: the link's port for the whole run, put back over the
+  // configuration file at every reset. Empty when not given.
+  std::string portOption;
 };
 
 // Channel and baud tables. Unknown inputs print their message and give the
@@ -42,3 +47,9 @@ int comChannelFromDigit(char digit, Console& console);
 int comChannelFromName(const std::string& name, Console& console);
 int baudCodeFromText(const std::string& text, Console& console);
 int baudRateFromCode(int code);
+
+// Sets the link's port from a --port value: tarnwick takes COMn (any letter
+// case) as a channel and anything else as the device path; pellory takes the
+// I/O address in hexadecimal. False, with nothing changed, for a value the
+// program cannot use.
+bool applyPortOption(const Profile& profile, const std::string& text, RunSettings& settings);

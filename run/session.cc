@@ -29,6 +29,7 @@ void restoreDefaultSettings(Session& session) {
   if (session.profile.readConfiguration != nullptr) {
     session.profile.readConfiguration(session.profile, settings, session.console);
   }
+  if (!settings.portOption.empty()) applyPortOption(session.profile, settings.portOption, settings);
   settings.downloadFileName.clear();
   settings.uploadFileName.clear();
   settings.logFileName.clear();

@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, from Debian's packages. Does nothing
-# when everything is already there.
+# Installs from Debian's packages what a job needs, and does nothing when it is
+# all there already:
+#   scripts/install-deps.sh build   the programs and simulators (the default)
+#   scripts/install-deps.sh test    that, plus GoogleTest, the AVR toolchain for
+#                                   the example firmware, and the tools the tests
+#                                   of the man pages and the Debian package use
+# At run time the programs need only libedit (libedit2), which the Debian
+# package names as its dependency.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-          libedit-dev srecord python3 python3-intelhex gcc-avr binutils-avr avr-libc)
+build=(cmake g++ make pkg-config libedit-dev)
+test=(libgtest-dev libgmock-dev srecord python3 python3-intelhex gcc-avr binutils-avr avr-libc
+      groff-base dpkg-dev file)
+
+case "${1:-build}" in
+  build) packages=("${build[@]}") ;;
+  test) packages=("${build[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,11 +3,12 @@
 # runs every test in both. Fails when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 jobs=$(nproc)
 
-scripts/build.sh build
+# BUILD_TESTING named outright: a tree the demo configured has it off.
+scripts/build.sh build -DBUILD_TESTING=ON
 (cd build && ctest --output-on-failure -j "$jobs")
 
-scripts/build.sh build-asan -DAVRISP_SANITIZE=ON
+scripts/build.sh build-asan -DAVRISP_SANITIZE=ON -DBUILD_TESTING=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs")

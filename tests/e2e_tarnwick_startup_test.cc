@@ -19,7 +19,6 @@ namespace {
 using korvo_text::kBanner;
 using korvo_text::kHints;
 using korvo_text::kPrompt;
-const std::string kPortError = korvo_text::portError(ENOENT);
 const std::string& kSignOn = korvo_text::kSignOnHeading;
 
 bool endsWith(const std::string& text, const std::string& end) {
@@ -41,6 +40,7 @@ class TarnwickStartupTest : public ::testing::Test {
     ProcessOptions options;
     options.workingDirectory = dir.path();
     options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
+    options.environment["TARNWICK_DEV_ROOT"] = dir.path();
     options.standardInput = input;
     options.timeLimitSeconds = 60;
     return runProcess(builtProgram("tarnwick"), arguments, options);
@@ -52,6 +52,11 @@ class TarnwickStartupTest : public ::testing::Test {
     size_t end = output.find('\n', output.find("Target "));
     if (start == std::string::npos || end == std::string::npos) return output;
     return output.substr(start, end + 1 - start);
+  }
+
+  // The default channel's device missing, as the run reports it.
+  std::string defaultPortMissing() const {
+    return korvo_text::missingPortError(dir.file("ttyKorvo1"), dir.path());
   }
 
   TempDir dir;
@@ -87,7 +92,8 @@ TEST_F(TarnwickStartupTest, ChosenChannelConnectsAfterTheDefaultFails) {
   ProcessResult run = runTarnwick("5\n");
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitStatus, 0) << run.output;
-  EXPECT_EQ(run.output.rfind(kBanner + kPortError + kPrompt + kHints + "Connected to Korvo\n\n\n" +
+  EXPECT_EQ(run.output.rfind(kBanner + defaultPortMissing() + kPrompt + kHints +
+                                 "Connected to Korvo\n\n\n" +
                                  "Target ATmega644P responding - default fuses",
                              0),
             0u)
@@ -98,7 +104,7 @@ TEST_F(TarnwickStartupTest, GivingUpAtThePromptEndsWithKorvoNotInstalled) {
   ProcessResult run = runTarnwick("e\n");
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitStatus, 3);
-  EXPECT_EQ(run.output, kBanner + kPortError + kPrompt + kHints + kSignOn +
+  EXPECT_EQ(run.output, kBanner + defaultPortMissing() + kPrompt + kHints + kSignOn +
                             "\nKorvo not installed\n" +
                             "\nProgram finished - hit any key to exit!");
 }

@@ -25,7 +25,6 @@ namespace {
 using korvo_text::kHints;
 using korvo_text::kPrompt;
 using korvo_text::kSignOnHeading;
-using korvo_text::portError;
 
 // What the Korvo answers to one identification: the mode acceptance, the
 // enable echo, three signature bytes and the fuses in the order they are
@@ -54,6 +53,8 @@ class KorvoStartupTest : public ::testing::Test {
     hadPrefix_ = prefix != nullptr;
     // Channel n is the device <dir>/ttyKorvo<n>; none exists until a test links one.
     setenv("TARNWICK_TTY_PREFIX", dir.file("ttyKorvo").c_str(), 1);
+    // The serial devices listed after a port error: none.
+    setenv("TARNWICK_DEV_ROOT", dir.path().c_str(), 1);
   }
   void TearDown() override {
     if (hadPrefix_) {
@@ -61,6 +62,7 @@ class KorvoStartupTest : public ::testing::Test {
     } else {
       unsetenv("TARNWICK_TTY_PREFIX");
     }
+    unsetenv("TARNWICK_DEV_ROOT");
   }
 
   void korvoOnChannel(int channel) {
@@ -70,6 +72,11 @@ class KorvoStartupTest : public ::testing::Test {
   }
 
   std::unique_ptr<IspLink> start() { return startKorvo(session); }
+
+  // The port error for channel index `channel`, whose device is missing.
+  std::string portMissing(int channel) const {
+    return korvo_text::missingPortError(dir.file("ttyKorvo" + std::to_string(channel)), dir.path());
+  }
 
   TempDir dir;
   PtyKorvo korvo;
@@ -148,9 +155,9 @@ TEST_F(KorvoStartupTest, ChosenChannelConnectsWithoutWaitingForASignOn) {
   korvo.reply(identificationReplies(0x53, kAtmega644P, 0xE7, 0xD9, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(session.settings.comChannel, 8);
-  EXPECT_EQ(console.output(), portError(ENOENT) + kPrompt + "Unrecognized com channel: comx\n" +
-                                  portError(ENOENT) + kPrompt + "Unrecognized com channel: comE\n" +
-                                  portError(ENOENT) + kPrompt + kHints + "Connected to Korvo\n" +
+  EXPECT_EQ(console.output(), portMissing(1) + kPrompt + "Unrecognized com channel: comx\n" +
+                                  portMissing(0) + kPrompt + "Unrecognized com channel: comE\n" +
+                                  portMissing(0) + kPrompt + kHints + "Connected to Korvo\n" +
                                   "\n\n" + "Target ATmega644P responding - default fuses set\n");
 }
 
@@ -158,7 +165,7 @@ TEST_F(KorvoStartupTest, GivingUpAtThePromptMeansNotInstalled) {
   console.addInput("e");
   EXPECT_EQ(start(), nullptr);
   EXPECT_EQ(session.link, nullptr);
-  const std::string givenUp = portError(ENOENT) + kPrompt + kHints + kSignOnHeading;
+  const std::string givenUp = portMissing(1) + kPrompt + kHints + kSignOnHeading;
   EXPECT_EQ(console.output(), givenUp);
 
   // The end of standard input gives up the same way.

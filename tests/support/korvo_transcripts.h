@@ -29,4 +29,13 @@ inline std::string portError(int error) {
   return text;
 }
 
+// The port error for a device that does not exist, with the lines that follow
+// it on a machine whose `devRoot` holds no serial device.
+inline std::string missingPortError(const std::string& device, const std::string& devRoot) {
+  return portError(2) + device + ": No such file or directory\n" +
+         "  Is the Korvo plugged in? Its device appears when it is.\n" +
+         "No serial devices found (looked for " + devRoot + "/serial/by-id/*, " + devRoot +
+         "/ttyUSB*, " + devRoot + "/ttyACM*).\n\n";
+}
+
 }  // namespace korvo_text

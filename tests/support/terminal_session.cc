@@ -18,12 +18,17 @@ TerminalSession::~TerminalSession() {
 }
 
 bool TerminalSession::start(const std::string& program, const std::string& workingDirectory,
-                            const std::map<std::string, std::string>& environment) {
+                            const std::map<std::string, std::string>& environment,
+                            const std::vector<std::string>& arguments) {
+  // Built before the fork: the child only execs.
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   child_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (child_ == 0) {
     if (chdir(workingDirectory.c_str()) != 0) _exit(126);
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   return child_ > 0;

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class TerminalSession {
  public:
@@ -16,7 +17,8 @@ class TerminalSession {
   TerminalSession& operator=(const TerminalSession&) = delete;
 
   bool start(const std::string& program, const std::string& workingDirectory,
-             const std::map<std::string, std::string>& environment);
+             const std::map<std::string, std::string>& environment,
+             const std::vector<std::string>& arguments = {});
   void type(const std::string& keys);
   // Reads until `text` has been shown after everything seen so far; false when
   // it did not show within `seconds`.

@@ -1,0 +1,94 @@
+#include "frontend/long_options.h"
+
+#include "frontend/configuration.h"
+#include "frontend/help_text.h"
+#include "frontend/profile.h"
+#include "run/console.h"
+#include "run/run_settings.h"
+#include "run/session.h"
+
+namespace {
+
+// "--name=value" or "--name value"; false when the name differs. A missing
+// value leaves `value` empty.
+bool takeValued(const std::string& name, int argc, char** argv, int& i, std::string& value) {
+  std::string argument = argv[i];
+  if (argument == name) {
+    value = i + 1 < argc ? argv[++i] : "";
+    return true;
+  }
+  if (argument.compare(0, name.size() + 1, name + "=") == 0) {
+    value = argument.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
+  LongOptions options;
+  if (argc > 0) options.commandArguments.push_back(argv[0]);
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i] != nullptr ? argv[i] : "";
+    if (argument.compare(0, 2, "--") != 0) {
+      options.commandArguments.push_back(argv[i]);
+      continue;
+    }
+    std::string value;
+    if (argument == "--help") {
+      options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
+    } else if (argument == "--no-wait") {
+      options.noWait = true;
+    } else if (takeValued("--port", argc, argv, i, value)) {
+      RunSettings scratch;
+      if (value.empty()) {
+        options.refusal = "option '--port' needs a value";
+      } else if (!applyPortOption(profile, value, scratch)) {
+        options.refusal = "'" + value + "' is not a port for --port";
+      } else {
+        options.port = value;
+      }
+    } else {
+      options.refusal = "unknown option '" + argument + "'";
+    }
+    if (!options.refusal.empty()) break;
+  }
+  options.commandArguments.push_back(nullptr);  // as argv ends
+  return options;
+}
+
+void printLongOptionHelp(const Profile& profile, Console& console) {
+  console.print("Usage: %s [long options] [-command ...]\n\n", profile.programName);
+  console.print("Long options, taken before start-up (they are not commands):\n\n");
+  console.print("  --help          print this text and exit\n");
+  console.print("  --version       print the program's name and version and exit\n");
+  console.write(profile.portOptionHelp);
+  if (profile.waitForKeyAtEnd) {
+    console.print("  --no-wait       end the run without waiting for a key\n");
+  }
+  console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
+  for (const std::string& place : configurationPlaces(profile)) {
+    console.print("  %s\n", place.c_str());
+  }
+  console.print("gcal.txt, the delay calibration, is kept in the current directory.\n");
+}
+
+int answerLongOptions(const Profile& profile, const LongOptions& options, Console& console,
+                      std::FILE* errors) {
+  if (!options.refusal.empty()) {
+    std::fprintf(errors, "%s: %s\nTry '%s --help' for more information.\n", profile.programName,
+                 options.refusal.c_str(), profile.programName);
+    return kExitCommandFailed;
+  }
+  if (options.help) {
+    printHelp(profile, console);
+    printLongOptionHelp(profile, console);
+  } else {
+    console.print("%s %s\n", profile.programName, AVRISP_VERSION);
+  }
+  console.flush();
+  return kExitOk;
+}

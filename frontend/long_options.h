@@ -1,0 +1,37 @@
+#pragma once
+// Options in the Linux manner (--help, --version, --port, --no-wait), taken
+// from the arguments before start-up touches any port or library. Every other
+// argument is left for the command line.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class Console;
+struct Profile;
+
+struct LongOptions {
+  bool help = false;
+  bool version = false;
+  bool noWait = false;  // no key wait at the end of the run
+  std::string port;     // --port's value, empty when not given
+  std::string refusal;  // one line naming what was wrong; the run must not start
+  // argv[0] and the arguments that are not long options, for the command
+  // line, ending in a null pointer as argv does.
+  std::vector<char*> commandArguments;
+
+  // Whether the options answer the run themselves (help, version, a refusal).
+  bool endRun() const { return help || version || !refusal.empty(); }
+  int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
+  char** commandVector() { return commandArguments.data(); }
+};
+
+LongOptions readLongOptions(const Profile& profile, int argc, char** argv);
+
+// For a run the options end: prints the help or the version on the console,
+// or the refusal and the usage hint on `errors`. Returns the exit status.
+int answerLongOptions(const Profile& profile, const LongOptions& options, Console& console,
+                      std::FILE* errors);
+
+// --help after the command help: the long options and where files are looked for.
+void printLongOptionHelp(const Profile& profile, Console& console);

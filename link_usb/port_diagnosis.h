@@ -1,0 +1,31 @@
+#pragma once
+// What to tell a user whose serial port would not open: the device, the
+// system's reason and what to do about it, and the serial devices that are
+// there to pick from instead.
+
+#include <string>
+#include <vector>
+
+// Where the listing and the search for a port's holder look; tests point
+// them at folders of their own.
+struct DeviceFolders {
+  std::string dev = "/dev";
+  std::string proc = "/proc";
+};
+
+// /dev and /proc, with TARNWICK_DEV_ROOT replacing /dev.
+DeviceFolders deviceFoldersFromEnvironment();
+
+// The serial devices present, one a line: each /dev/serial/by-id entry with
+// the device it points to ("/dev/serial/by-id/NAME -> /dev/ttyUSB0"), then every
+// /dev/ttyUSB* and /dev/ttyACM*, each group sorted.
+std::vector<std::string> serialDevicesPresent(const DeviceFolders& folders);
+
+// The processes that hold `device` open, as "PID (NAME)"; only those whose
+// file descriptors we may look at.
+std::vector<std::string> portHolders(const std::string& device, const DeviceFolders& folders);
+
+// The lines printed after the port error, each ending in a newline:
+// "DEVICE: REASON", advice for EACCES, ENOENT and EBUSY, and the devices
+// present.
+std::string explainPortError(const std::string& device, int error, const DeviceFolders& folders);
