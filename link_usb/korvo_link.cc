@@ -1,5 +1,7 @@
 #include "link_usb/korvo_link.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -90,6 +92,11 @@ int KorvoLink::openProgrammerPort() {
   const RunSettings& settings = session_.settings;
   std::string device = programmerDevicePath(settings);
   int error = port_.open(device, settings.baudCode);
+  pid_t holder = port_.lock().holder();
+  if (error == EBUSY && holder > 0 && holder != getpid()) {
+    session_.console.print("\n%s is in use by process %d (lock file %s)\n", device.c_str(),
+                           static_cast<int>(holder), port_.lock().path().c_str());
+  }
   if (error != 0) return reportPortError(-1, error);
   devicePath_ = device;
   return 1;

@@ -3,14 +3,17 @@
 // Each must end the run, with the status its cause gives, and change nothing.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/support/hex_text.h"
 #include "tests/support/pty_korvo.h"
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/terminal_session.h"
 
 namespace {
 
@@ -123,6 +126,41 @@ TEST_F(TarnwickFaultTest, ADeviceThatNeverStopsSendingEndsTheRun) {
   EXPECT_TRUE(contains(run.output, "\nError - no valid reply from Korvo\n") ||
               contains(run.output, "\nError - no reply from Korvo\n"))
       << run.output;
+}
+
+// --- A port in use ---------------------------------------------------------------------
+
+TEST_F(TarnwickFaultTest, ASecondTarnwickLeavesAPortInUseAlone) {
+  startKorvo();
+  std::string locks = dir.file("locks");
+  ASSERT_EQ(mkdir(locks.c_str(), 0755), 0);
+  writeFile(dir.file("big.hex"), intelHexText(randomBytes(65536, 12)));
+  const std::map<std::string, std::string> environment = {
+      {"TARNWICK_TTY_PREFIX", dir.file("ttyKorvo")}, {"TARNWICK_LOCK_DIR", locks}};
+
+  TerminalSession first;
+  ASSERT_TRUE(first.start(builtProgram("tarnwick"), dir.path(), environment));
+  ASSERT_TRUE(first.waitFor("responding")) << first.shown();
+  ASSERT_TRUE(first.waitFor("\n-")) << first.shown();
+  first.type("dfbig.hex\n");
+  ASSERT_TRUE(first.waitFor("Programming")) << first.shown();
+
+  // While the first one writes, a second one is started on the same port.
+  ProcessOptions options;
+  options.environment = environment;
+  ProcessResult second = runTarnwick({"-i"}, options);
+  ASSERT_FALSE(second.timedOut);
+  EXPECT_EQ(second.exitStatus, 3) << second.output;
+  EXPECT_TRUE(contains(second.output, " is in use by process ")) << second.output;
+  EXPECT_TRUE(contains(second.output, "\nKorvo not installed\n")) << second.output;
+
+  EXPECT_TRUE(first.waitFor("Target matches big.hex", 60)) << first.shown();
+  first.type("e\n");
+  EXPECT_EQ(first.finish(), 1) << first.shown();
+  // The lock went with the run that held it; the next run takes the port.
+  ProcessResult third = runTarnwick({"-i"}, options);
+  EXPECT_EQ(third.exitStatus, 0) << third.output;
+  EXPECT_TRUE(contains(third.output, "Signature bytes: 1e 96 a")) << third.output;
 }
 
 // --- pellory's start-up --------------------------------------------------------------
