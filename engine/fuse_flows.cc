@@ -27,6 +27,10 @@ bool isTwoFusePart(const Session& session) {
 
 char checkDefaultFuses(Session& session) {
   readFuses(session);
+  return compareDefaultFuses(session);
+}
+
+char compareDefaultFuses(const Session& session) {
   const PartRecord* part = session.currentPart();
   if (part == nullptr) return 'n';
   const uint8_t* fuses = session.target.fuseBytes;

@@ -49,6 +49,10 @@ uint8_t startupEnable(Session& session) {
     readSignature(session);
     session.target.processorIndex = lookUpPart(session);
     checkDefaultFuses(session);
+  } else {
+    // Nothing was learned about the target; keeping the row it starts with
+    // would let an upload write that part's worth of nothing to a file.
+    session.target.processorIndex = -1;
   }
   return echo;
 }

@@ -14,11 +14,15 @@ struct PartRecord;
 uint8_t identifyTarget(Session& session);
 // pellory's start-up: up to four enable attempts with a reset pulse between;
 // on success reads the signature, looks it up and checks the default fuses.
-// Leaves the target in programming mode. Returns the last echo.
+// When no attempt succeeds the part counts as unrecognised until an
+// identification finds it. Leaves the target in programming mode. Returns the
+// last echo.
 uint8_t startupEnable(Session& session);
 // Reads the fuses into target.fuseBytes; 'd' when they equal the row's
 // defaults, 'n' otherwise (and 'n' when the part is unrecognised).
 char checkDefaultFuses(Session& session);
+// The same judgement on the fuse bytes last read, without reading them again.
+char compareDefaultFuses(const Session& session);
 
 void showIdentity(Session& session);
 void showStatistics(Session& session);

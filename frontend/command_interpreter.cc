@@ -1,7 +1,10 @@
 #include "frontend/command_interpreter.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 
+#include "engine/isp_link.h"
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
@@ -37,14 +40,41 @@ StepResult runToken(Session& session, const std::string& token) {
   return runRow(session, *row, token);
 }
 
+// A command that ends by an exception fails on its own; the run goes on, and
+// the target is released as after any other command. Only a lost link ends it.
+StepResult runGuarded(Session& session, const std::string& token) {
+  try {
+    return runToken(session, token);
+  } catch (const LinkLostError&) {
+    throw;
+  } catch (...) {
+    printCommandFault(session.console);
+  }
+  return StepResult::kFailed;
+}
+
 }  // namespace
+
+void printCommandFault(Console& console) {
+  std::string what = "unknown error";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    what = "out of memory";
+  } catch (const std::exception& fault) {
+    what = fault.what();
+  } catch (...) {
+  }
+  console.print("\nError - command not completed: %s\n", what.c_str());
+  console.flush();
+}
 
 void reidentifyWhenReleased(Session& session) {
   if (session.target.targetReleased) identifyTarget(session);
 }
 
 CommandOutcome executeCommand(Session& session, const std::string& token) {
-  StepResult result = runToken(session, token);
+  StepResult result = runGuarded(session, token);
   if (result == StepResult::kExit) return CommandOutcome::kExit;
   if (result == StepResult::kFailed) session.commandFailed = true;
   // Between commands the target runs its own program.

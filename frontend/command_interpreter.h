@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+class Console;
 struct Session;
 
 enum class CommandOutcome { kContinue, kExit };
@@ -14,6 +15,10 @@ constexpr size_t kCommandTokenRoom = 199;
 
 // Runs one command (the token without its '-').
 CommandOutcome executeCommand(Session& session, const std::string& token);
+
+// Inside a catch block: prints what the exception being handled says (or that
+// memory ran out) as the reason a command was not completed, and flushes.
+void printCommandFault(Console& console);
 
 // The command line: every argument beginning with '-'. Returns kExitOk,
 // kExitCommandFailed when a command failed, or kExitCommand after "e".

@@ -16,7 +16,8 @@ void reportFuses(Session& session) {
   Console& console = session.console;
   const uint8_t* fuses = session.target.fuseBytes;  // extended, high, low
   const PartRecord* part = session.currentPart();
-  char check = checkDefaultFuses(session);
+  // startupEnable has just read the fuses; they are judged, not read again.
+  char check = compareDefaultFuses(session);
   if (!part) {
     console.print("- default fuses unknown\n");
     console.print("   Target fuses: %x %x %x\n", fuses[0], fuses[1], fuses[2]);

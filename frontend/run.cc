@@ -86,6 +86,12 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
     console.write(lost.what());
     console.flush();
     return kExitLinkLost;
+  } catch (...) {
+    // Outside any one command (start-up, reading a script): the run still ends
+    // through its closing line, and what was printed before stays printed.
+    session.link = nullptr;
+    printCommandFault(console);
+    status = kExitCommandFailed;
   }
   endRun(session, !options.noWait);
   return status;

@@ -109,7 +109,9 @@ void StdioConsole::beginKeyMode() {
   if (!inputIsTerminal_ || terminalSaved) return;
   if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
   struct termios raw = savedTerminal;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  // ISIG off as well: in terminal mode Ctrl-C and Ctrl-\ are keys for the
+  // Korvo, not signals that would end the program.
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG));
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   terminalSaved = 1;
@@ -119,6 +121,7 @@ void StdioConsole::beginKeyMode() {
     std::signal(SIGINT, restoreOnSignal);
     std::signal(SIGTERM, restoreOnSignal);
     std::signal(SIGHUP, restoreOnSignal);
+    std::signal(SIGQUIT, restoreOnSignal);
     std::atexit(restoreConsoleTerminal);
   }
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);

@@ -1,7 +1,10 @@
 #include "link_usb/korvo_link.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +17,10 @@ namespace {
 
 constexpr char kNoReply[] = "\nError - no reply from Korvo\n";
 constexpr char kConnectionLost[] = "\nError - connection to Korvo lost\n";
+// Bytes arrived, but not the awaited reply before its time was up.
+constexpr char kNoValidReply[] = "\nError - no valid reply from Korvo\n";
+constexpr char kEndlessSignOn[] =
+    "\nError - the device on the port keeps sending without a Korvo sign-on\n";
 
 constexpr uint8_t kQueryFourth = '4';
 constexpr uint8_t kQueryThird = '3';
@@ -31,6 +38,50 @@ constexpr int32_t kBusyPollUnits = 100;
 constexpr int32_t kResetStepUnits = 10;
 constexpr int32_t kResetSettleUnits = 30000;
 
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point deadlineAfter(int ms) {
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+int millisecondsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// The bytes of one reply, which must be complete within its time as a whole:
+// bytes that are not the awaited answer do not buy more time.
+class ReplyWait {
+ public:
+  ReplyWait(SerialPort& port, int limitMs)
+      : port_(port), start_(Clock::now()), deadline_(deadlineAfter(limitMs)) {}
+
+  uint8_t next() {
+    uint8_t byte = 0;
+    SerialStatus status = port_.receive(byte, millisecondsLeft(deadline_));
+    if (status == SerialStatus::kLost) throw LinkLostError(kConnectionLost);
+    const Clock::time_point now = Clock::now();
+    if (status == SerialStatus::kTimeout) {
+      // A Korvo that fell silent gives no reply; one still talking near the
+      // end of the time gives none that is valid.
+      bool talking = heard_ && now - lastByte_ < (deadline_ - start_) / 2;
+      throw LinkLostError(talking ? kNoValidReply : kNoReply);
+    }
+    if (now > deadline_) throw LinkLostError(kNoValidReply);
+    heard_ = true;
+    lastByte_ = now;
+    return byte;
+  }
+
+ private:
+  SerialPort& port_;
+  Clock::time_point start_;
+  Clock::time_point deadline_;
+  Clock::time_point lastByte_;
+  bool heard_ = false;
+};
+
 }  // namespace
 
 KorvoLink::KorvoLink(Session& session, KorvoTimings timings)
@@ -42,6 +93,11 @@ int KorvoLink::openProgrammerPort() {
   const RunSettings& settings = session_.settings;
   std::string device = programmerDevicePath(settings);
   int error = port_.open(device, settings.baudCode);
+  pid_t holder = port_.lock().holder();
+  if (error == EBUSY && holder > 0 && holder != getpid()) {
+    session_.console.print("\n%s is in use by process %d (lock file %s)\n", device.c_str(),
+                           static_cast<int>(holder), port_.lock().path().c_str());
+  }
   if (error != 0) {
     reportPortError(-1, error);
     // The port error names neither the device nor the reason; a Linux user
@@ -103,8 +159,15 @@ bool KorvoLink::receiveWithin(uint8_t& byte, int timeoutMs) {
 
 int KorvoLink::waitForPrompt(char prompt) {
   const bool echo = session_.settings.outputMode != 'q';
+  const Clock::time_point deadline = deadlineAfter(timings_.signOnLimitMs);
+  size_t received = 0;
   uint8_t byte = 0;
   while (byte != static_cast<uint8_t>(prompt)) {
+    if (received >= timings_.signOnTextLimit || Clock::now() > deadline) {
+      session_.console.print("%s", kEndlessSignOn);
+      return -1;
+    }
+    ++received;
     SerialStatus status = port_.receive(byte, timings_.signOnGapMs);
     if (status == SerialStatus::kLost) linkLost(status);
     if (status == SerialStatus::kTimeout) {
@@ -125,10 +188,16 @@ bool KorvoLink::checkSignOn() {
 
 void KorvoLink::settleUnreadBusyReplies() {
   // Each busy command is answered by a stream that ends in '0' or '1'; the
-  // Korvo keeps the commands sent meanwhile and answers them afterwards.
+  // Korvo keeps the commands sent meanwhile and answers them afterwards. Its
+  // own busy limit ends each stream well within the reply time, so each owed
+  // reply gets that time as a whole, not renewed by the bytes of the stream.
   while (unreadBusyReplies_ > 0) {
-    uint8_t reply = programmerReadByte();
-    if (reply == kReady || reply == kFailed) --unreadBusyReplies_;
+    ReplyWait wait(port_, timings_.replyTimeoutMs);
+    uint8_t reply = 0;
+    do {
+      reply = wait.next();
+    } while (reply != kReady && reply != kFailed);
+    --unreadBusyReplies_;
   }
 }
 
@@ -136,8 +205,9 @@ void KorvoLink::enterProgrammingMode(char mode) {
   settleUnreadBusyReplies();
   programmerSendText(mode == '1' ? "p1\r" : "p2\r");
   // Whatever the Korvo says before accepting the mode (and anything left over
-  // from earlier commands) is dropped.
-  while (programmerReadByte() != kModeAccepted) {
+  // from earlier commands) is dropped, within one reply time as a whole.
+  ReplyWait wait(port_, timings_.replyTimeoutMs);
+  while (wait.next() != kModeAccepted) {
   }
   programmerSendText("rl");
   delayUnits(kResetSettleUnits);

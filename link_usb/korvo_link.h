@@ -3,6 +3,7 @@
 // selects programming mode, drives the target's RESET line and carries each
 // ISP instruction as a command byte plus the four instruction bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,10 @@ struct KorvoTimings {
   int replyTimeoutMs = 5000;
   // Longest pause between two bytes of the sign-on text.
   int signOnGapMs = 400;
+  // The whole sign-on, however its bytes are spaced, and its length: a device
+  // that talks without end is not a Korvo.
+  int signOnLimitMs = 5000;
+  size_t signOnTextLimit = 4096;
 };
 
 class KorvoLink : public IspLink {
@@ -40,7 +45,8 @@ class KorvoLink : public IspLink {
   uint8_t programmerReadByte();
   void programmerSendText(const char* text);
   // 1 when `prompt` arrived, -1 when a gap in the text exceeded the sign-on
-  // limit. Echoes what arrives unless output is quiet.
+  // gap, or the text its time or length limit (after a message). Echoes what
+  // arrives unless output is quiet.
   int waitForPrompt(char prompt);
   // Reads the sign-on up to ">" when still awaited; false at once otherwise.
   bool checkSignOn();

@@ -45,9 +45,18 @@ SerialPort::~SerialPort() {
 
 int SerialPort::open(const std::string& device, int baudCode) {
   close();
+  // The lock file first: as root, even an open that TIOCEXCL then refuses
+  // reaches the device, and restarts a programmer that another program is
+  // in the middle of using.
+  int locked = lock_.acquire(device, portLockFolder());
+  if (locked != 0) return locked;
   // Non-blocking so that a modem line without carrier cannot hold up the open.
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    int error = errno;
+    lock_.release();
+    return error;
+  }
   int error = 0;
   // TIOCEXCL keeps later opens out, but only once it is set: two programs that
   // open the port at the same moment would both get in before either sets it.
@@ -66,6 +75,7 @@ int SerialPort::open(const std::string& device, int baudCode) {
   }
   if (error != 0) {
     ::close(fd);
+    lock_.release();
     return error;
   }
   fd_ = fd;
@@ -77,6 +87,7 @@ void SerialPort::close() {
   if (fd_ < 0) return;
   ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // also drops the flock
+  lock_.release();
   fd_ = -1;
   bufferStart_ = bufferEnd_ = 0;
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link_usb/port_lock.h"
+
 enum class SerialStatus {
   kOk,
   kTimeout,  // nothing arrived within the time limit
@@ -23,10 +25,13 @@ class SerialPort {
 
   // Opens `device` at the line speed of `baudCode` (0..9, the configuration's
   // baud table; code 8 opens 57600). Returns 0, or the errno of the step that
-  // failed, with the port closed again.
+  // failed, with the port closed again: EBUSY without opening the device at
+  // all when another live process holds its lock file.
   int open(const std::string& device, int baudCode);
   void close();
   bool isOpen() const { return fd_ >= 0; }
+  // The lock file, and its holder after an open refused for it (0 otherwise).
+  const PortLock& lock() const { return lock_; }
 
   // Hands the whole buffer to the device, retrying partial writes. kLost when
   // the device refused it.
@@ -40,6 +45,7 @@ class SerialPort {
  private:
   SerialStatus fill(int timeoutMs);
 
+  PortLock lock_;
   int fd_ = -1;
   uint8_t buffer_[256];
   size_t bufferStart_ = 0;

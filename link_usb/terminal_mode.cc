@@ -35,10 +35,12 @@ void showReceived(Console& console, uint8_t byte) {
 
 void terminalMode(Session& session, KorvoLink& link) {
   Console& console = session.console;
-  console.print("Terminal mode - all characters sent to serial port\n:");
-  console.flush();
   {
+    // Keys are raw before the line invites them: a Ctrl-C typed at once must
+    // already reach the Korvo rather than end the program.
     KeyModeScope keyMode(console);
+    console.print("Terminal mode - all characters sent to serial port\n:");
+    console.flush();
     for (;;) {
       if (console.keyWaiting()) {
         int key = console.readKey();

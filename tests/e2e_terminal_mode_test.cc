@@ -3,6 +3,7 @@
 // it was found.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
@@ -11,23 +12,56 @@
 
 namespace {
 
-TEST(TerminalModeAtATerminal, KeysReachTheKorvoAndEscapeRestoresTheTerminal) {
+constexpr tcflag_t kLineModes = ICANON | ECHO | ISIG;
+
+// tarnwick at its prompt in a terminal, with korvo-sim behind it.
+class TerminalModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeRealCalibration(dir.path());
+    ASSERT_TRUE(korvo.start(dir.file("ttyKorvo1"), {"--time-scale", "0.001"})) << korvo.error();
+    ASSERT_TRUE(terminal.start(builtProgram("tarnwick"), dir.path(),
+                               {{"TARNWICK_TTY_PREFIX", dir.file("ttyKorvo")}}));
+    before = terminal.settings();
+    ASSERT_TRUE(terminal.waitFor("responding")) << terminal.shown();
+    ASSERT_TRUE(terminal.waitFor("\n-")) << terminal.shown();
+  }
+
+  void enterTerminalMode() {
+    terminal.type("t\n");
+    ASSERT_TRUE(terminal.waitFor("Terminal mode - all characters sent to serial port"))
+        << terminal.shown();
+    ASSERT_TRUE(terminal.waitFor(":")) << terminal.shown();
+  }
+
   TempDir dir;
-  writeRealCalibration(dir.path());
   KorvoSimProcess korvo;
-  ASSERT_TRUE(korvo.start(dir.file("ttyKorvo1"), {"--time-scale", "0.001"})) << korvo.error();
-
   TerminalSession terminal;
-  ASSERT_TRUE(terminal.start(builtProgram("tarnwick"), dir.path(),
-                             {{"TARNWICK_TTY_PREFIX", dir.file("ttyKorvo")}}));
-  const struct termios before = terminal.settings();
-  ASSERT_TRUE(terminal.waitFor("responding")) << terminal.shown();
-  ASSERT_TRUE(terminal.waitFor("\n-")) << terminal.shown();
+  struct termios before {};
+};
 
-  terminal.type("t\n");
-  ASSERT_TRUE(terminal.waitFor("Terminal mode - all characters sent to serial port"))
-      << terminal.shown();
-  ASSERT_TRUE(terminal.waitFor(":")) << terminal.shown();
+TEST_F(TerminalModeTest, InterruptAndQuitKeysGoToTheKorvoAsBytes) {
+  enterTerminalMode();
+  // Ctrl-C and Ctrl-\ would end the program if the terminal still made
+  // signals of them; the Korvo echoes them like any other key.
+  terminal.type("\x03\x1cz");
+  EXPECT_TRUE(terminal.waitFor("\x03\x1cz")) << terminal.shown();
+  terminal.type("\x1b");
+  EXPECT_TRUE(terminal.waitFor("Exiting terminal mode")) << terminal.shown();
+  terminal.type("e\n");
+  EXPECT_EQ(terminal.finish(), 1) << terminal.shown();
+  EXPECT_EQ(terminal.settings().c_lflag & kLineModes, before.c_lflag & kLineModes);
+}
+
+TEST_F(TerminalModeTest, AQuitSignalInTerminalModeStillRestoresTheTerminal) {
+  enterTerminalMode();
+  terminal.signal(SIGQUIT);
+  EXPECT_EQ(terminal.finish(), -1) << terminal.shown();
+  EXPECT_EQ(terminal.settings().c_lflag & kLineModes, before.c_lflag & kLineModes);
+}
+
+TEST_F(TerminalModeTest, KeysReachTheKorvoAndEscapeRestoresTheTerminal) {
+  enterTerminalMode();
   // Outside a programming sequence the Korvo echoes what it gets: what shows
   // is its answer, since the terminal itself no longer echoes.
   terminal.type("hi");
@@ -39,8 +73,7 @@ TEST(TerminalModeAtATerminal, KeysReachTheKorvoAndEscapeRestoresTheTerminal) {
 
   terminal.type("e\n");
   EXPECT_EQ(terminal.finish(), 1) << terminal.shown();
-  const struct termios after = terminal.settings();
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
+  EXPECT_EQ(terminal.settings().c_lflag & kLineModes, before.c_lflag & kLineModes);
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ TEST(Identification, StartupGivesUpAfterFourEnablesEachFollowedByAResetPulse) {
   EXPECT_EQ(h.link.transcript(),
             "enable\npulse 60000\nenable\npulse 60000\nenable\npulse 60000\nenable\npulse 60000\n");
   EXPECT_FALSE(h.session.target.targetReleased);
+  // Not the row the session starts with: nothing is known about the target.
+  EXPECT_EQ(h.session.currentPart(), nullptr);
 }
 
 TEST(Identification, StartupThatSucceedsLateIdentifiesAndReadsTheFuses) {

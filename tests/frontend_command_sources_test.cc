@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -127,6 +129,38 @@ TEST_F(PellorySourceTest, EndOfInputReleasesATargetNoCommandReleased) {
 TEST_F(SourceTest, PromptRefusesOverlongTokensAndGoesOn) {
   EXPECT_EQ(prompt(std::string(200, 'f') + " sf3"), kExitCommandFailed);
   EXPECT_EQ(output(), "\n-Command too long\n-Fill char=3\n-");
+}
+
+// --- Faults inside a command --------------------------------------------------
+
+TEST_F(SourceTest, ACommandThatThrowsFailsAloneAndTheRunGoesOn) {
+  // The first fuse read throws, as a fault deep inside a command would.
+  bool thrown = false;
+  harness.link.onQuery = [&thrown](const IspInstruction& instruction) -> uint8_t {
+    if (instruction.bytes[0] == 0x50 && !thrown) {
+      thrown = true;
+      throw std::runtime_error("injected fault");
+    }
+    return 0x11;
+  };
+  EXPECT_EQ(commandLine({"-gf1", "-gf2"}), kExitCommandFailed);
+  EXPECT_EQ(output(),
+            "\nError - command not completed: injected fault\n"
+            "Fuse byte 2: 11\n");
+  // Each command, the failed one included, let the target run again at its end.
+  EXPECT_EQ(harness.link.count(LinkEvent::kLeave), 2);
+}
+
+TEST_F(SourceTest, RunningOutOfMemoryInACommandIsReportedAtThePrompt) {
+  harness.link.onQuery = [](const IspInstruction&) -> uint8_t { throw std::bad_alloc(); };
+  EXPECT_EQ(prompt("gc sf4"), kExitCommandFailed);
+  EXPECT_EQ(output(), "\n-\nError - command not completed: out of memory\n-Fill char=4\n-");
+}
+
+TEST_F(SourceTest, ALostLinkStillEndsTheRun) {
+  harness.link.onQuery = [](const IspInstruction&) -> uint8_t { throw LinkLostError("gone"); };
+  EXPECT_THROW(commandLine({"-gc", "-sf4"}), LinkLostError);
+  EXPECT_EQ(output(), "");
 }
 
 // --- Script files --------------------------------------------------------------

@@ -233,6 +233,60 @@ TEST_F(KorvoLinkTest, SignOnGapMarksTheLogOnlyWhileLogging) {
   EXPECT_EQ(std::string(logged, got), "break lockup");
 }
 
+// --- A device that never stops talking ---------------------------------------
+
+TEST_F(KorvoLinkTest, WaitsForTheModeAndForOwedBusyRepliesEndWhileTheDeviceTalks) {
+  // The wait ends while the device is still talking. Which of the two reply
+  // messages it gives depends on whether the talk had a lull near the end.
+  auto endsTheRun = [](const std::string& message) {
+    return message == "\nError - no valid reply from Korvo\n" ||
+           message == "\nError - no reply from Korvo\n";
+  };
+  // Bytes that are never the awaited "a" do not keep the wait for it alive.
+  korvo.sendForever("Korvo? ");
+  std::string mode = lostMessage([](KorvoLink& k) { k.enterProgrammingMode('2'); });
+  EXPECT_TRUE(endsTheRun(mode)) << mode;
+  EXPECT_TRUE(korvo.stopSending());
+
+  // A busy reply owed by the fast download whose stream never ends.
+  session.settings.noBusyWait = true;
+  EXPECT_EQ(link.waitReady(), 0);
+  session.settings.noBusyWait = false;
+  korvo.sendForever(".");
+  std::string owed = lostMessage([](KorvoLink& k) {
+    k.queryInstruction(IspInstruction{{0x30, 0, 0, 0}});
+  });
+  EXPECT_TRUE(endsTheRun(owed)) << owed;
+  EXPECT_TRUE(korvo.stopSending());
+}
+
+TEST(KorvoEndlessSignOn, EndsAtItsLengthOrItsTimeWhicheverComesFirst) {
+  setLoopsPerMicrosecond(1);
+  const std::string kMessage =
+      "\nError - the device on the port keeps sending without a Korvo sign-on\n";
+  for (bool byLength : {true, false}) {
+    SCOPED_TRACE(byLength ? "length" : "time");
+    PtyKorvo korvo;
+    ScriptedConsole console;
+    Session session(tarnwickProfile(), console);
+    session.settings.comDevicePath = korvo.devicePath();
+    session.settings.outputMode = 'q';
+    KorvoTimings timings = kTestTimings;
+    if (byLength) {
+      timings.signOnLimitMs = 600000;
+    } else {
+      timings.signOnTextLimit = static_cast<size_t>(-1);
+      timings.signOnLimitMs = 300;
+    }
+    KorvoLink link(session, timings);
+    ASSERT_EQ(link.openProgrammerPort(), 1) << console.output();
+    korvo.sendForever("Korvo USB ISP ");
+    EXPECT_FALSE(link.checkSignOn());
+    EXPECT_TRUE(korvo.stopSending());
+    EXPECT_EQ(console.output(), kMessage);
+  }
+}
+
 TEST_F(KorvoLinkTest, PortIsHeldForExclusiveUse) {
   KorvoLink second(session, kTestTimings);
   EXPECT_EQ(second.openProgrammerPort(), -1);

@@ -1,11 +1,13 @@
 #include "tests/support/pty_korvo.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 
@@ -24,6 +26,7 @@ PtyKorvo::PtyKorvo() {
 }
 
 PtyKorvo::~PtyKorvo() {
+  stopSending();
   hangUp();
   if (slave_ >= 0) close(slave_);
 }
@@ -55,6 +58,40 @@ std::string PtyKorvo::wire(size_t count, int timeoutMs) {
 void PtyKorvo::hangUp() {
   if (master_ >= 0) close(master_);
   master_ = -1;
+}
+
+void PtyKorvo::sendForever(std::string pattern, int capSeconds) {
+  stopSending();
+  stopRequested_ = false;
+  senderGaveUp_ = false;
+  // Non-blocking while sending: a write into a full terminal must not hold the
+  // thread once nobody reads any more.
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  sender_ = std::thread([this, pattern, capSeconds] {
+    const auto cap = std::chrono::steady_clock::now() + std::chrono::seconds(capSeconds);
+    std::string burst;
+    while (burst.size() < 1024) burst += pattern;
+    size_t at = 0;
+    while (!stopRequested_) {
+      if (std::chrono::steady_clock::now() > cap) {
+        senderGaveUp_ = true;
+        return;
+      }
+      // Waits for room with a bound, so that a stop request is always seen.
+      struct pollfd fd = {master_, POLLOUT, 0};
+      if (poll(&fd, 1, 50) <= 0) continue;
+      ssize_t wrote = write(master_, burst.data() + at, burst.size() - at);
+      if (wrote > 0) at = (at + static_cast<size_t>(wrote)) % burst.size();
+    }
+  });
+}
+
+bool PtyKorvo::stopSending() {
+  if (!sender_.joinable()) return false;
+  stopRequested_ = true;
+  sender_.join();
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) & ~O_NONBLOCK);
+  return !senderGaveUp_;
 }
 
 std::string hexBytes(std::string_view bytes) {

@@ -3,8 +3,10 @@
 // opens the terminal's name as its serial port, the test reads what went down
 // the wire and writes the replies.
 
+#include <atomic>
 #include <string>
 #include <string_view>
+#include <thread>
 
 class PtyKorvo {
  public:
@@ -24,7 +26,18 @@ class PtyKorvo {
   // The Korvo goes away, as when its USB cable is pulled.
   void hangUp();
 
+  // A device that never stops talking: `pattern` again and again, as fast as
+  // the program reads, from a thread of its own. It gives up by itself after
+  // `capSeconds` only so that a program that never lets go cannot hang a test.
+  void sendForever(std::string pattern, int capSeconds = 60);
+  // Stops the sending; true when it was still going, that is, the program
+  // stopped waiting on it before the cap ended it.
+  bool stopSending();
+
  private:
+  std::thread sender_;
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> senderGaveUp_{false};
   int master_ = -1;
   int slave_ = -1;
   std::string devicePath_;

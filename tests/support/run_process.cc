@@ -38,6 +38,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (options.closeStandardInput) close(STDIN_FILENO);
     setpgid(0, 0);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
       _exit(127);

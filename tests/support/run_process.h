@@ -18,6 +18,7 @@ struct ProcessOptions {
   std::string workingDirectory;
   std::map<std::string, std::string> environment;  // added to (or replacing) ours
   std::string standardInput;                       // fed, then closed
+  bool closeStandardInput = false;                 // start with descriptor 0 closed
   int timeLimitSeconds = 60;
 };
 

@@ -81,6 +81,10 @@ int TerminalSession::finish(int seconds) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void TerminalSession::signal(int signal) {
+  if (child_ > 0) kill(child_, signal);
+}
+
 struct termios TerminalSession::settings() const {
   struct termios now {};
   tcgetattr(master_, &now);

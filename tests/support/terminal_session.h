@@ -25,6 +25,8 @@ class TerminalSession {
   bool waitFor(const std::string& text, int seconds = 20);
   // Waits for the program to end; its exit status, or -1.
   int finish(int seconds = 20);
+  // Sends `signal` to the program, as another process would.
+  void signal(int signal);
   // The terminal's settings as the program left them.
   struct termios settings() const;
   const std::string& shown() const { return shown_; }
