@@ -2,13 +2,12 @@
 // the mismatch file.
 
 #include <cstdio>
-#include <fstream>
 
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "frontend/session.h"
-#include "image/hex_reader.h"
+#include "image/download_file.h"
 #include "image/hex_writer.h"
 
 namespace {
@@ -74,13 +73,10 @@ StepResult runEepromDownload(CommandCall& call) {
 StepResult loadHexFile(CommandCall& call) {
   Session& session = call.session;
   session.settings.downloadFileName = call.argument;
-  std::ifstream downloadStream(session.settings.downloadFileName);
-  if (!downloadStream) {
-    session.console.print("Can't open download file\n");
-    return StepResult::kFailed;
-  }
-  readHexFile(downloadStream, *session.images.load, session.settings.fillChar, session.console);
-  downloadStream.close();
+  const DownloadLoad load = loadDownloadFile(session.settings.downloadFileName, ImageMemory::kFlash,
+                                             *session.images.load, session.settings.fillChar,
+                                             session.console);
+  if (load.outcome != DownloadOutcome::kLoaded) return StepResult::kFailed;
   if (session.settings.verifyMode == 'v') restoreDefaultSettings(session);
   return StepResult::kDone;
 }

@@ -114,7 +114,7 @@ TEST_F(SourceTest, PromptEndsThroughExitWithoutReadingFurther) {
 TEST_F(SourceTest, SpaceAfterACommandWordMakesTwoTokens) {
   writeFile(dir.file("prog.hex"), intelHexText(randomBytes(16, 2)));
   EXPECT_EQ(prompt("df prog.hex"), kExitCommandFailed);
-  EXPECT_EQ(output(), "\n-Can't open download file\n--");
+  EXPECT_EQ(output(), "\n-Can't open download file\n   : No such file or directory\n--");
 }
 
 TEST_F(PellorySourceTest, EndOfInputReleasesATargetNoCommandReleased) {
@@ -141,7 +141,9 @@ TEST_F(SourceTest, ScriptFileEchoesAndRunsEachToken) {
 
 TEST_F(SourceTest, MissingScriptFileIsReportedAndThePromptGoesOn) {
   EXPECT_EQ(prompt("fnothere.txt sf7"), kExitCommandFailed);
-  EXPECT_EQ(output(), "\n-Can't open file named: nothere.txt\n\n-Fill char=7\n-");
+  EXPECT_EQ(output(),
+            "\n-Can't open file named: nothere.txt\n   nothere.txt: No such file or directory\n"
+            "\n-Fill char=7\n-");
 }
 
 TEST_F(SourceTest, ScriptFilesDoNotNest) {

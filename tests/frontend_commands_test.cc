@@ -256,7 +256,8 @@ TEST_F(PelloryCommandTest, DownloadOfANameBeginningWithFIsAPlainDownload) {
 }
 
 TEST_F(CommandTest, FailedDownloadsMarkTheRunFailed) {
-  EXPECT_EQ(run("dfmissing.hex"), "Can't open download file\n");
+  EXPECT_EQ(run("dfmissing.hex"),
+            "Can't open download file\n   missing.hex: No such file or directory\n");
   EXPECT_TRUE(session().commandFailed);
   session().commandFailed = false;
   writeFile(dir.file("prog.hex"), intelHexText(randomBytes(32, 5)));  // target stays blank
@@ -273,7 +274,8 @@ TEST_F(CommandTest, LoadFillsTheLoadImageWithoutTouchingTheTarget) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), session().images.load->begin()));
   EXPECT_EQ((*session().images.load)[20], 0x00);  // cleared with the fill character
   EXPECT_EQ(session().settings.fillChar, 0xFF);   // and the settings reset after
-  EXPECT_EQ(run("ldnothing.hex"), "Can't open download file\n");
+  EXPECT_EQ(run("ldnothing.hex"),
+            "Can't open download file\n   nothing.hex: No such file or directory\n");
   EXPECT_TRUE(session().commandFailed);
 }
 
