@@ -5,8 +5,6 @@
 // independent HEX implementation.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/part_record.h"
+#include "tests/support/avr_examples.h"
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
@@ -42,24 +41,6 @@ std::string lower(std::string text) {
 
 bool haveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// The examples for one part, built once per build tree. Two test processes may
-// ask for the same part at once, so each builds privately and renames.
-std::string builtExamples(const std::string& mcu) {
-  std::string root = builtProgram("examples");
-  std::string done = root + "/" + mcu;
-  struct stat info;
-  if (stat((done + "/table.bin").c_str(), &info) == 0) return done;
-  mkdir(root.c_str(), 0755);
-  std::string scratch = done + ".tmp." + std::to_string(getpid());
-  std::string command = std::string(AVRISP_SOURCE_DIR) + "/examples/build.sh " + mcu + " " +
-                        scratch + " >" + scratch + ".log 2>&1";
-  if (std::system(command.c_str()) != 0) return "";
-  if (rename(scratch.c_str(), done.c_str()) != 0) {
-    std::system(("rm -rf " + scratch).c_str());  // another process won the race
-  }
-  return done;
 }
 
 // Binary image of a HEX file as srec_cat reads it (checksums checked).
