@@ -28,12 +28,14 @@ DownloadLoad loadElf(const std::string& path, const std::string& contents, Image
                     name);
       return refused();
     case ElfLoadStatus::kDamaged:
-      console.print("%s is a damaged ELF file: its headers point beyond its end - nothing "
-                    "programmed\n", name);
+      console.print(
+          "%s is a damaged ELF file: its headers point beyond its end - nothing "
+          "programmed\n",
+          name);
       return refused();
     case ElfLoadStatus::kNoData:
-      console.print(memory == ImageMemory::kFlash ? "No flash data in %s\n" : "No EEPROM data in %s\n",
-                    name);
+      console.print(
+          memory == ImageMemory::kFlash ? "No flash data in %s\n" : "No EEPROM data in %s\n", name);
       return refused();
   }
   if (result.bytesIgnored > 0) {

@@ -57,8 +57,8 @@ ElfLoadResult loadElfImage(const char* bytes, size_t size, ImageMemory memory,
   const uint64_t tableOffset = ELF_FIELD(bytes, Elf32_Ehdr, e_phoff);
   const uint64_t entrySize = ELF_FIELD(bytes, Elf32_Ehdr, e_phentsize);
   const uint64_t entries = ELF_FIELD(bytes, Elf32_Ehdr, e_phnum);
-  if (entries > 0 && (entrySize < sizeof(Elf32_Phdr) ||
-                      !inside(tableOffset, entrySize * entries, size))) {
+  if (entries > 0 &&
+      (entrySize < sizeof(Elf32_Phdr) || !inside(tableOffset, entrySize * entries, size))) {
     result.status = ElfLoadStatus::kDamaged;
     return result;
   }

@@ -14,11 +14,11 @@ enum class ImageMemory { kFlash, kEeprom };
 
 enum class ElfLoadStatus {
   kLoaded,
-  kNotElf32,        // a 64-bit (or unknown class) ELF
+  kNotElf32,  // a 64-bit (or unknown class) ELF
   kNotLittleEndian,
-  kNotAvr,          // e_machine is not EM_AVR
-  kDamaged,         // headers or segments that lie outside the file
-  kNoData,          // nothing for the memory asked
+  kNotAvr,   // e_machine is not EM_AVR
+  kDamaged,  // headers or segments that lie outside the file
+  kNoData,   // nothing for the memory asked
 };
 
 struct ElfLoadResult {

@@ -150,6 +150,53 @@ TEST_P(FirmwareAcceptance, DownloadVerifyThenUploadInANewRun) {
   }
 }
 
+// The build's ELF file given straight to the programs: flash and EEPROM come
+// from its segments, and the uploads equal avr-objcopy's binary output.
+class ElfFirmware : public FirmwareAcceptance {};
+
+TEST_P(ElfFirmware, ElfDownloadsToFlashAndEeprom) {
+  std::string name = partName(GetParam());
+  std::string examples = builtExamples(lower(name));
+  ASSERT_FALSE(examples.empty()) << "examples/build.sh failed for " << name;
+  writeFile(dir_.file("table.elf"), readFile(examples + "/table.elf"));
+  writeFile(dir_.file("settings.elf"), readFile(examples + "/eeprom_data.elf"));
+
+  ProcessResult download = run({"-dftable.elf", "-desettings.elf"});
+  ASSERT_FALSE(download.timedOut);
+  EXPECT_EQ(download.exitStatus, 0) << download.output;
+  EXPECT_NE(download.output.find("\nTarget matches table.elf\n"), std::string::npos)
+      << download.output;
+  EXPECT_NE(download.output.find("Target matches settings.elf\n"), std::string::npos)
+      << download.output;
+
+  ProcessResult upload = run({"-ufflash.hex", "-ueeeprom.hex"});
+  ASSERT_FALSE(upload.timedOut);
+  EXPECT_EQ(upload.exitStatus, 0) << upload.output;
+  std::string expectedFlash = trimmedOfErased(readFile(examples + "/table.bin"));
+  std::string expectedEeprom = trimmedOfErased(readFile(examples + "/eeprom_data.eep.bin"));
+  ASSERT_FALSE(expectedFlash.empty());
+  EXPECT_TRUE(hexToBinary(dir_.file("flash.hex"), dir_.file("flash.bin")) == expectedFlash)
+      << "flash upload differs from avr-objcopy's binary of the ELF";
+  EXPECT_TRUE(hexToBinary(dir_.file("eeprom.hex"), dir_.file("eeprom.bin")) == expectedEeprom)
+      << "EEPROM upload differs from avr-objcopy's binary of the ELF's EEPROM";
+  expectNoViolations();
+}
+
+AcceptanceCase caseFor(Program program, const std::string& part) {
+  const PartRows& rows = program == Program::kTarnwick ? korvoPartRows() : marlowPartRows();
+  for (int row = 0; row < kCatalogueRows; ++row) {
+    if (rows[static_cast<size_t>(row)].name == part) return {program, row};
+  }
+  ADD_FAILURE() << part << " is not in the catalogue";
+  return {program, 0};
+}
+
+// The largest part of each program (above 128 KB for tarnwick) and a small one.
+std::vector<AcceptanceCase> elfCases() {
+  return {caseFor(Program::kTarnwick, "ATmega2560"), caseFor(Program::kTarnwick, "ATmega48"),
+          caseFor(Program::kPellory, "ATmega128"), caseFor(Program::kPellory, "ATmega48")};
+}
+
 std::vector<AcceptanceCase> allCases() {
   std::vector<AcceptanceCase> cases;
   for (Program program : {Program::kTarnwick, Program::kPellory}) {
@@ -164,5 +211,6 @@ std::string caseName(const ::testing::TestParamInfo<AcceptanceCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPart, FirmwareAcceptance, ::testing::ValuesIn(allCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(LargeAndSmall, ElfFirmware, ::testing::ValuesIn(elfCases()), caseName);
 
 }  // namespace

@@ -142,7 +142,8 @@ TEST_F(DownloadFile, ElfRefusalsAndNotesAreOneLineEach) {
   DownloadLoad flash = load("fw.elf", ImageMemory::kFlash);
   EXPECT_EQ(flash.outcome, DownloadOutcome::kLoaded);
   EXPECT_EQ(flash.loadLength, 10);
-  EXPECT_EQ(console.output(), "Note: 2 bytes of fuse, lock, signature or RAM data in fw.elf ignored\n");
+  EXPECT_EQ(console.output(),
+            "Note: 2 bytes of fuse, lock, signature or RAM data in fw.elf ignored\n");
 
   writeFile("pc.elf", makeElf({{PT_LOAD, 0, "ab"}}, EM_X86_64));
   EXPECT_EQ(load("pc.elf", ImageMemory::kFlash).outcome, DownloadOutcome::kRefused);
@@ -213,9 +214,9 @@ TEST_P(AgainstObjcopy, FlashAndEepromLoadAsObjcopysHexDoes) {
   expectSameAsObjcopy(elf, ImageMemory::kEeprom);
   const std::string bytes = readFile(elf);
   auto image = std::make_unique<ImageBuffer>();
-  EXPECT_EQ(loadElfImage(bytes.data(), bytes.size(), ImageMemory::kFlash, *image, 0xFF)
-                .bytesIgnored,
-            4);  // three fuse bytes and the lock byte
+  EXPECT_EQ(
+      loadElfImage(bytes.data(), bytes.size(), ImageMemory::kFlash, *image, 0xFF).bytesIgnored,
+      4);  // three fuse bytes and the lock byte
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, AgainstObjcopy, ::testing::Values("atmega2560", "atmega48"));

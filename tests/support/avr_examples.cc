@@ -8,8 +8,9 @@
 #include "tests/support/run_process.h"
 
 bool haveAvrToolchain() {
-  return std::system("command -v avr-gcc >/dev/null 2>&1 && "
-                     "command -v avr-objcopy >/dev/null 2>&1") == 0;
+  return std::system(
+             "command -v avr-gcc >/dev/null 2>&1 && "
+             "command -v avr-objcopy >/dev/null 2>&1") == 0;
 }
 
 // Two test processes may ask for the same part at once, so each builds
