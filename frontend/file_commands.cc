@@ -1,7 +1,9 @@
 // The commands that name files: downloads, loading, uploads, the log file and
 // the mismatch file.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
@@ -9,6 +11,7 @@
 #include "frontend/session.h"
 #include "image/download_file.h"
 #include "image/hex_writer.h"
+#include "image/output_file.h"
 
 namespace {
 
@@ -100,9 +103,16 @@ StepResult openLogFile(CommandCall& call) {
     session.logStream = nullptr;
     settings.logEnabled = false;
   }
-  std::FILE* log = std::fopen(settings.logFileName.c_str(), "w");
+  // The log grows during the run, so it is written in place; it still keeps
+  // to the rule for links in shared folders.
+  std::string reason;
+  std::FILE* log = outputLinkPermitted(settings.logFileName, reason)
+                       ? std::fopen(settings.logFileName.c_str(), "w")
+                       : nullptr;
   if (log == nullptr) {
+    if (reason.empty()) reason = std::strerror(errno);
     session.console.print("Can't open log file %s\n", settings.logFileName.c_str());
+    session.console.print("   %s: %s\n", settings.logFileName.c_str(), reason.c_str());
     return StepResult::kFailed;
   }
   session.logStream = log;

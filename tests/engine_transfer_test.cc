@@ -140,7 +140,19 @@ TEST_F(Transfer, CompareCountsMismatchesAndListsThemInTheMismatchFile) {
   h.session.settings.mismatchFileName = "no-such-dir/mismatch.txt";
   EXPECT_EQ(compareImages(h.session, 5), 0);
   EXPECT_EQ(h.console.output(),
-            "\n3 bytes mismatched\nCan't open mismatch file no-such-dir/mismatch.txt\n");
+            "\n3 bytes mismatched\nCan't open mismatch file no-such-dir/mismatch.txt\n"
+            "   no-such-dir/mismatch.txt: No such file or directory\n");
+  EXPECT_TRUE(h.session.commandFailed);
+}
+
+// The list was asked for: a verification that matches still fails the command
+// when the list cannot be written.
+TEST_F(Transfer, AMismatchFileThatCannotBeCreatedFailsEvenAMatch) {
+  loadImage({0x10, 0x11});
+  std::copy_n(std::vector<uint8_t>{0x10, 0x11}.begin(), 2, h.session.images.read->begin());
+  h.session.settings.mismatchFileName = "no-such-dir/mismatch.txt";
+  EXPECT_EQ(compareImages(h.session, 2), 1);
+  EXPECT_TRUE(h.session.commandFailed);
 }
 
 TEST_F(Transfer, UsedLengthEndsAfterTheLastByteThatIsNotErased) {

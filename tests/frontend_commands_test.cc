@@ -14,6 +14,7 @@
 #include "image/hex_reader.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"
+#include "tests/support/shared_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -310,7 +311,8 @@ TEST_F(CommandTest, UploadIsRefusedForAnUnrecognisedPartOrAnUnwritableFile) {
 }
 
 TEST_F(CommandTest, LogFileOpensOrStaysOff) {
-  EXPECT_EQ(run("lfno-dir/run.log"), "Can't open log file no-dir/run.log\n");
+  EXPECT_EQ(run("lfno-dir/run.log"),
+            "Can't open log file no-dir/run.log\n   no-dir/run.log: No such file or directory\n");
   EXPECT_FALSE(session().settings.logEnabled);
   EXPECT_EQ(session().logStream, nullptr);
   EXPECT_TRUE(session().commandFailed);
@@ -323,6 +325,26 @@ TEST_F(CommandTest, LogFileOpensOrStaysOff) {
   EXPECT_EQ(session().logStream, nullptr);
   EXPECT_FALSE(session().settings.logEnabled);
   EXPECT_EQ(readFile(dir.file("run.log")), "mark");
+}
+
+TEST_F(CommandTest, LogAndMismatchFilesDoNotFollowAnotherUsersLinkInASharedFolder) {
+  if (!runningAsRoot()) GTEST_SKIP() << "a link owned by another user needs root";
+  ASSERT_TRUE(makeStickyFolder(dir.file("tmp")));
+  writeFile(dir.file("precious"), "keep me");
+  ASSERT_TRUE(plantLink(dir.file("tmp/run.log"), dir.file("precious"), kOtherUser));
+  ASSERT_TRUE(plantLink(dir.file("tmp/list.txt"), dir.file("precious"), kOtherUser));
+
+  EXPECT_NE(run("lftmp/run.log").find("tmp/run.log: a symbolic link"), std::string::npos);
+  EXPECT_TRUE(session().commandFailed);
+  session().commandFailed = false;
+
+  hexFileOnTarget("prog.hex", randomBytes(40, 4));
+  run("mftmp/list.txt");
+  std::string text = run("dfprog.hex");
+  EXPECT_NE(text.find("Target matches prog.hex"), std::string::npos) << text;
+  EXPECT_NE(text.find("Can't open mismatch file tmp/list.txt\n"), std::string::npos) << text;
+  EXPECT_TRUE(session().commandFailed);
+  EXPECT_EQ(readFile(dir.file("precious")), "keep me");
 }
 
 // --- Steering the run ------------------------------------------------------
