@@ -72,8 +72,8 @@ ElfLoadResult loadElfImage(const char* bytes, size_t size, ImageMemory memory,
     const uint64_t offset = ELF_FIELD(header, Elf32_Phdr, p_offset);
     const uint64_t address = ELF_FIELD(header, Elf32_Phdr, p_paddr);
     if (!inside(offset, length, size)) {
-      result.status = ElfLoadStatus::kDamaged;
-      return result;
+      // Whatever earlier segments loaded counts for nothing.
+      return {ElfLoadStatus::kDamaged, 0, 0, 0};
     }
     uint64_t base = 0;
     if (address < kDataMemoryBase && memory == ImageMemory::kFlash) {

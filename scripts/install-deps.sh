@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config
-          libedit-dev srecord python3 python3-intelhex gcc-avr binutils-avr avr-libc)
+          libedit-dev srecord python3 python3-intelhex gcc-avr binutils-avr avr-libc
+          clang libclang-rt-dev)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -119,6 +119,12 @@ TEST(ElfReader, RefusesWhatIsNoAvrElf32OrHoldsNothingForTheMemory) {
             ElfLoadStatus::kDamaged);  // the segment runs past the end
   EXPECT_EQ(loadElf(file.substr(0, 60), ImageMemory::kFlash).result.status,
             ElfLoadStatus::kDamaged);  // the program header table is cut
+  // A damaged segment after a good one: what the good one loaded counts for
+  // nothing (found by the ELF fuzz target).
+  std::string two = makeElf({{PT_LOAD, 0, pattern(16, 1)}, {PT_LOAD, 0x100, pattern(16, 2)}});
+  Loaded cut = loadElf(two.substr(0, two.size() - 1), ImageMemory::kFlash);
+  EXPECT_EQ(cut.result.status, ElfLoadStatus::kDamaged);
+  EXPECT_EQ(cut.result.loadLength, 0);
   EXPECT_FALSE(looksLikeElf(":00000001FF", 11));
 }
 
