@@ -38,7 +38,11 @@ ElfLoadResult loadElfImage(const char* bytes, size_t size, ImageMemory memory,
                            ImageBuffer& loadImage, uint8_t fillChar) {
   ElfLoadResult result{ElfLoadStatus::kLoaded, 0, 0, 0};
   clearImage(loadImage, fillChar);
-  if (size < EI_NIDENT || bytes[EI_CLASS] != ELFCLASS32) {
+  if (size < EI_NIDENT) {
+    result.status = ElfLoadStatus::kDamaged;
+    return result;
+  }
+  if (bytes[EI_CLASS] != ELFCLASS32) {
     result.status = ElfLoadStatus::kNotElf32;
     return result;
   }

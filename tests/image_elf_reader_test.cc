@@ -115,6 +115,8 @@ TEST(ElfReader, RefusesWhatIsNoAvrElf32OrHoldsNothingForTheMemory) {
   EXPECT_EQ(loadElf(file, ImageMemory::kEeprom).result.status, ElfLoadStatus::kNoData);
   EXPECT_EQ(loadElf(file.substr(0, 40), ImageMemory::kFlash).result.status,
             ElfLoadStatus::kDamaged);
+  EXPECT_EQ(loadElf(file.substr(0, 6), ImageMemory::kFlash).result.status,
+            ElfLoadStatus::kDamaged);
   EXPECT_EQ(loadElf(file.substr(0, file.size() - 1), ImageMemory::kFlash).result.status,
             ElfLoadStatus::kDamaged);  // the segment runs past the end
   EXPECT_EQ(loadElf(file.substr(0, 60), ImageMemory::kFlash).result.status,
