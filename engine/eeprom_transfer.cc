@@ -1,14 +1,13 @@
 // EEPROM: read back, byte programming, and the whole download.
 
 #include <algorithm>
-#include <fstream>
 
 #include "catalogue/part_record.h"
 #include "engine/isp_instructions.h"
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
-#include "image/hex_reader.h"
+#include "image/download_file.h"
 #include "run/session.h"
 
 namespace {
@@ -62,13 +61,17 @@ bool downloadEeprom(Session& session) {
   bool ok = true;
   int32_t loaded = 0;
 
-  std::ifstream downloadStream(fileName, std::ios::binary);
-  if (!downloadStream.is_open()) {
-    console.print("Can't open download file\n");
+  const DownloadLoad load = loadDownloadFile(fileName, ImageMemory::kEeprom, *session.images.load,
+                                             session.settings.fillChar, console);
+  if (load.outcome == DownloadOutcome::kRefused) {
+    restoreDefaultSettings(session);
+    return false;
+  }
+  if (load.outcome == DownloadOutcome::kUnreadable) {
+    // As when the file is missing: the verification below still runs.
     ok = false;
   } else {
-    loaded = readHexFile(downloadStream, *session.images.load, session.settings.fillChar, console);
-    downloadStream.close();
+    loaded = load.loadLength;
     if (loaded > part->eepromBytes) {
       console.print("File is larger than the target's EEPROM: %d bytes, %s has %d\n", loaded,
                     part->name, part->eepromBytes);

@@ -1,7 +1,6 @@
 // Flash: read back, page programming, and the whole download.
 
 #include <algorithm>
-#include <fstream>
 
 #include "catalogue/part_record.h"
 #include "engine/isp_instructions.h"
@@ -9,7 +8,7 @@
 #include "engine/progress_line.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
-#include "image/hex_reader.h"
+#include "image/download_file.h"
 #include "run/session.h"
 
 namespace {
@@ -117,13 +116,12 @@ bool downloadFlash(Session& session) {
   Console& console = session.console;
   const std::string fileName = session.settings.downloadFileName;
 
-  std::ifstream downloadStream(fileName, std::ios::binary);
-  if (!downloadStream.is_open()) {
-    console.print("Can't open download file\n");
-    return false;
-  }
-  int32_t n = readHexFile(downloadStream, *session.images.load, session.settings.fillChar, console);
-  downloadStream.close();
+  // The whole file is read and checked before the erase: a file that cannot
+  // be read or holds no flash data leaves the target as it was.
+  const DownloadLoad load = loadDownloadFile(fileName, ImageMemory::kFlash, *session.images.load,
+                                             session.settings.fillChar, console);
+  if (load.outcome != DownloadOutcome::kLoaded) return false;
+  int32_t n = load.loadLength;
   // Refused before the erase, so a file meant for a larger part leaves the
   // target as it was.
   if (n > part->flashBytes) {

@@ -1,31 +1,42 @@
 // Verification of a download against what was read back.
 
 #include <cstdio>
+#include <string>
 
 #include "engine/memory_transfer.h"
 #include "engine/transfer_limits.h"
+#include "image/output_file.h"
 #include "run/session.h"
 
 namespace {
 
+// A mismatch file that cannot be written fails the command that verified,
+// whatever the comparison found: the user asked for the list.
 void writeMismatchFile(Session& session, int32_t n) {
   const std::string& name = session.settings.mismatchFileName;
-  std::FILE* file = std::fopen(name.c_str(), "w");
-  if (file == nullptr) {
-    session.console.print("Can't open mismatch file %s\n", name.c_str());
-    return;
-  }
   const ImageBuffer& expected = *session.images.load;
   const ImageBuffer& actual = *session.images.read;
-  bool writeFailed = false;
-  for (int32_t i = 0; i < n && !writeFailed; ++i) {
+  std::string text;
+  for (int32_t i = 0; i < n; ++i) {
     size_t at = static_cast<size_t>(i);
     if (expected[at] == actual[at]) continue;
-    writeFailed = std::fprintf(file, "%06x %02x %02x\n", static_cast<unsigned>(i), expected[at],
-                               actual[at]) < 0;
+    char line[32];
+    int length = std::snprintf(line, sizeof line, "%06x %02x %02x\n", static_cast<unsigned>(i),
+                               expected[at], actual[at]);
+    text.append(line, static_cast<size_t>(length));
   }
-  if (std::fclose(file) != 0) writeFailed = true;
-  if (writeFailed) session.console.print("Can't write mismatch file %s\n", name.c_str());
+  OutputFile file;
+  if (!file.open(name)) {
+    session.console.print("Can't open mismatch file %s\n", name.c_str());
+    session.console.print("   %s: %s\n", name.c_str(), file.error().c_str());
+    session.commandFailed = true;
+    return;
+  }
+  if (!file.write(text.data(), text.size()) || !file.commit()) {
+    session.console.print("Can't write mismatch file %s\n", name.c_str());
+    session.console.print("   %s: %s\n", name.c_str(), file.error().c_str());
+    session.commandFailed = true;
+  }
 }
 
 }  // namespace

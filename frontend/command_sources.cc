@@ -1,13 +1,41 @@
 // The three places commands come from: the command line, the interactive prompt
 // and script files. Each hands its tokens to executeCommand one at a time.
 
-#include <fstream>
+#include <algorithm>
+#include <cctype>
 
 #include "engine/programming_mode.h"
 #include "frontend/command_interpreter.h"
+#include "image/file_contents.h"
 #include "run/session.h"
 
 namespace {
+
+// No script of commands comes near this; /dev/zero and its like stop here.
+constexpr size_t kScriptFileLimit = size_t{16} << 20;
+
+// Splits the script at white space. A token longer than any command is kept
+// one character too long, so it is still refused whole without holding an
+// endless run of bytes in memory twice.
+class ScriptTokens {
+ public:
+  explicit ScriptTokens(const std::string& text) : text_(text) {}
+
+  bool next(std::string& token) {
+    while (at_ < text_.size() && isBlank(text_[at_])) ++at_;
+    if (at_ >= text_.size()) return false;
+    const size_t start = at_;
+    while (at_ < text_.size() && !isBlank(text_[at_])) ++at_;
+    token.assign(text_, start, std::min(at_ - start, kCommandTokenRoom + 1));
+    return true;
+  }
+
+ private:
+  static bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+  const std::string& text_;
+  size_t at_ = 0;
+};
 
 bool namesScriptFile(const std::string& token) {
   // A token too long to be a command goes on to be refused as one.
@@ -18,16 +46,21 @@ bool namesScriptFile(const std::string& token) {
 // Runs every token of the file named by the token after its 'f'. Script files
 // do not nest: their own 'f' tokens go to executeCommand, which ignores them.
 CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
-  std::ifstream scriptStream(fileName);
-  if (!scriptStream) {
+  // Read whole first: a directory or a read error is refused with its reason,
+  // and an endless file cannot grow a token without limit.
+  std::string text;
+  std::string reason;
+  if (!readWholeFile(fileName, kScriptFileLimit, text, reason)) {
     session.console.print("Can't open file named: %s\n", fileName.c_str());
+    session.console.print("   %s: %s\n", fileName.c_str(), reason.c_str());
     session.console.print("\n-");
     session.commandFailed = true;
     return CommandOutcome::kContinue;
   }
   session.console.print("\n-");
+  ScriptTokens tokens(text);
   std::string token;
-  while (scriptStream >> token) {
+  while (tokens.next(token)) {
     session.console.print("%s\n", token.c_str());
     if (executeCommand(session, token) == CommandOutcome::kExit) return CommandOutcome::kExit;
     session.console.print("-");

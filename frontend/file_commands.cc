@@ -1,14 +1,16 @@
 // The commands that name files: downloads, loading, uploads, the log file and
 // the mismatch file.
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
-#include "image/hex_reader.h"
+#include "image/download_file.h"
 #include "image/hex_writer.h"
+#include "image/output_file.h"
 #include "run/session.h"
 
 namespace {
@@ -74,13 +76,10 @@ StepResult runEepromDownload(CommandCall& call) {
 StepResult loadHexFile(CommandCall& call) {
   Session& session = call.session;
   session.settings.downloadFileName = call.argument;
-  std::ifstream downloadStream(session.settings.downloadFileName);
-  if (!downloadStream) {
-    session.console.print("Can't open download file\n");
-    return StepResult::kFailed;
-  }
-  readHexFile(downloadStream, *session.images.load, session.settings.fillChar, session.console);
-  downloadStream.close();
+  const DownloadLoad load =
+      loadDownloadFile(session.settings.downloadFileName, ImageMemory::kFlash, *session.images.load,
+                       session.settings.fillChar, session.console);
+  if (load.outcome != DownloadOutcome::kLoaded) return StepResult::kFailed;
   if (session.settings.verifyMode == 'v') restoreDefaultSettings(session);
   return StepResult::kDone;
 }
@@ -104,9 +103,16 @@ StepResult openLogFile(CommandCall& call) {
     session.logStream = nullptr;
     settings.logEnabled = false;
   }
-  std::FILE* log = std::fopen(settings.logFileName.c_str(), "w");
+  // The log grows during the run, so it is written in place; it still keeps
+  // to the rule for links in shared folders.
+  std::string reason;
+  std::FILE* log = outputLinkPermitted(settings.logFileName, reason)
+                       ? std::fopen(settings.logFileName.c_str(), "w")
+                       : nullptr;
   if (log == nullptr) {
+    if (reason.empty()) reason = std::strerror(errno);
     session.console.print("Can't open log file %s\n", settings.logFileName.c_str());
+    session.console.print("   %s: %s\n", settings.logFileName.c_str(), reason.c_str());
     return StepResult::kFailed;
   }
   session.logStream = log;

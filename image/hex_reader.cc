@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <iterator>
 #include <limits>
 #include <streambuf>
+#include <string>
 
 namespace {
-
-using Traits = std::streambuf::traits_type;
 
 constexpr std::array<int8_t, 256> makeDigitTable() {
   std::array<int8_t, 256> table{};
@@ -21,29 +22,27 @@ constexpr std::array<int8_t, 256> makeDigitTable() {
 }
 constexpr std::array<int8_t, 256> kDigitValue = makeDigitTable();
 
-int digitValue(int character) {
-  return character == Traits::eof() ? -1 : kDigitValue[static_cast<uint8_t>(character)];
-}
-
 void countUp(int32_t& counter, int64_t amount) {
   int64_t total = static_cast<int64_t>(counter) + amount;
   counter = static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max()));
 }
 
-// Reads the characters of one record straight from the stream buffer. A
-// character that is not a hex digit is left unread, so a ':' that interrupts a
-// truncated record still starts the next one.
+// Reads the characters of one record from the text. A character that is not a
+// hex digit is left unread, so a ':' that interrupts a truncated record still
+// starts the next one.
 class RecordFields {
  public:
-  explicit RecordFields(std::streambuf& buffer) : buffer_(buffer) {}
+  RecordFields(const char*& at, const char* end) : at_(at), end_(end) {}
 
   bool readByte(uint8_t& value) {
-    int high = digitValue(buffer_.sgetc());
+    int high = digitAt(0);
     if (high < 0) return false;
-    buffer_.sbumpc();
-    int low = digitValue(buffer_.sgetc());
-    if (low < 0) return false;
-    buffer_.sbumpc();
+    int low = digitAt(1);
+    if (low < 0) {
+      ++at_;
+      return false;
+    }
+    at_ += 2;
     value = static_cast<uint8_t>(high << 4 | low);
     sum_ = static_cast<uint8_t>(sum_ + value);
     return true;
@@ -65,7 +64,12 @@ class RecordFields {
   }
 
  private:
-  std::streambuf& buffer_;
+  int digitAt(ptrdiff_t offset) const {
+    return end_ - at_ > offset ? kDigitValue[static_cast<uint8_t>(at_[offset])] : -1;
+  }
+
+  const char*& at_;
+  const char* end_;
   uint8_t sum_ = 0;
 };
 
@@ -80,9 +84,9 @@ class HexLoader {
  public:
   HexLoader(ImageBuffer& image, HexLoadResult& result) : image_(image), result_(result) {}
 
-  // Called after the ':' start code.
-  void loadRecord(std::streambuf& buffer) {
-    RecordFields fields(buffer);
+  // Called after the ':' start code; leaves `at` after the record.
+  void loadRecord(const char*& at, const char* end) {
+    RecordFields fields(at, end);
     uint8_t header[4];
     if (!fields.readBytes(header, 4)) return countUp(result_.malformedRecords, 1);
     const int count = header[0];
@@ -110,14 +114,20 @@ class HexLoader {
         extension_ = header[3] == kExtendedSegment ? base * 16 : base * 65536;
         break;
       }
-      case kEndOfFile:
-        // Not the end of loading: records after it still count.
-        if (!fields.readChecksum(checksumMatches)) return countUp(result_.malformedRecords, 1);
+      case kEndOfFile: {
+        // Not the end of loading: records after it still count. Its count is
+        // normally 0, but any bytes it claims are part of its checksum.
+        uint8_t ignored[255];
+        if (!fields.readBytes(ignored, count) || !fields.readChecksum(checksumMatches)) {
+          return countUp(result_.malformedRecords, 1);
+        }
         break;
+      }
       default:
         // Start addresses and unknown types: the rest is skipped as text.
         return;
     }
+    countUp(result_.records, 1);
     if (!checksumMatches) countUp(result_.badChecksums, 1);
   }
 
@@ -141,23 +151,30 @@ class HexLoader {
 
 }  // namespace
 
-HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImage,
-                             uint8_t fillChar) {
-  HexLoadResult result{0, 0, 0, 0};
+HexLoadResult loadHexText(const char* text, size_t size, ImageBuffer& loadImage, uint8_t fillChar) {
+  HexLoadResult result{0, 0, 0, 0, 0};
   clearImage(loadImage, fillChar);
-  std::streambuf* buffer = downloadStream.rdbuf();
-  if (buffer == nullptr) return result;
-
   HexLoader loader(loadImage, result);
-  for (int character = buffer->sbumpc(); character != Traits::eof(); character = buffer->sbumpc()) {
-    if (character == ':') loader.loadRecord(*buffer);
+  const char* end = text + size;
+  for (const char* at = text; at < end;) {
+    if (*at++ == ':') loader.loadRecord(at, end);
   }
   return result;
 }
 
-int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
-                    OutputSink& console) {
-  const HexLoadResult result = loadHexRecords(downloadStream, loadImage, fillChar);
+HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImage,
+                             uint8_t fillChar) {
+  // Read through the stream's own guard: a read error (a directory, EIO) ends
+  // the text instead of escaping as an exception.
+  std::string text;
+  try {
+    text.assign(std::istreambuf_iterator<char>(downloadStream), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+  }
+  return loadHexText(text.data(), text.size(), loadImage, fillChar);
+}
+
+void reportHexTrouble(const HexLoadResult& result, OutputSink& console) {
   if (result.bytesBeyondEnd > 0) {
     console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
                   result.bytesBeyondEnd);
@@ -168,5 +185,11 @@ int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_
   if (result.badChecksums > 0) {
     console.print("Warning: %d HEX records have bad checksums\n", result.badChecksums);
   }
+}
+
+int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
+                    OutputSink& console) {
+  const HexLoadResult result = loadHexRecords(downloadStream, loadImage, fillChar);
+  reportHexTrouble(result, console);
   return result.loadLength;
 }

@@ -3,6 +3,7 @@
 // start code alone, so line ends (LF, CR LF or none) and any text between
 // records do not matter, and records after the end-of-file record still load.
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 
@@ -20,14 +21,22 @@ struct HexLoadResult {
   int32_t malformedRecords;
   // Records that loaded although their checksum does not match.
   int32_t badChecksums;
+  // Complete data, end-of-file and extended address records: 0 means the text
+  // holds no Intel HEX at all (a binary, an empty file, some other text).
+  int32_t records;
 };
+
+// Clears the image to fillChar and loads every record of the text.
+HexLoadResult loadHexText(const char* text, size_t size, ImageBuffer& loadImage, uint8_t fillChar);
 
 // Clears the image to fillChar and loads every record of the stream, reading it
 // to its end. The stream stays owned (and open) by the caller.
 HexLoadResult loadHexRecords(std::istream& downloadStream, ImageBuffer& loadImage,
                              uint8_t fillChar);
 
-// loadHexRecords, then one warning line on the console for each kind of
-// trouble counted. Returns the load length.
+// One warning line on the console for each kind of trouble counted.
+void reportHexTrouble(const HexLoadResult& result, OutputSink& console);
+
+// loadHexRecords, then reportHexTrouble. Returns the load length.
 int32_t readHexFile(std::istream& downloadStream, ImageBuffer& loadImage, uint8_t fillChar,
                     OutputSink& console);

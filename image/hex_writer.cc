@@ -127,6 +127,7 @@ int writeHexFile(const std::string& path, const ImageBuffer& readImage, int32_t 
   OutputFile uploadFile;
   if (!uploadFile.open(path)) {
     console.print("Can't open output file %s\n", path.c_str());
+    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
     return -1;
   }
   console.print("Write Flash/EEPROM data to %s\n", path.c_str());
@@ -135,6 +136,7 @@ int writeHexFile(const std::string& path, const ImageBuffer& readImage, int32_t 
       [&](const char* text, size_t length) { return uploadFile.write(text, length); });
   if (!formatted || !uploadFile.commit()) {
     console.print("Error writing output file %s\n", path.c_str());
+    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
     return -1;
   }
   return 1;

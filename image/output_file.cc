@@ -1,14 +1,67 @@
 #include "image/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// The temporary file being written, removed if the process is ended by a
+// signal meanwhile. One at a time: the programs write their files one after
+// another. The handler uses only async-signal-safe calls.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char pendingTemporary[PATH_MAX];
+volatile sig_atomic_t temporaryPending = 0;
+struct sigaction previousActions[3];
+bool handlersInstalled = false;
+
+void restoreHandlers() {
+  if (!handlersInstalled) return;
+  for (size_t i = 0; i < 3; ++i) ::sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+  handlersInstalled = false;
+}
+
+void removeTemporaryAndResignal(int signalNumber) {
+  if (temporaryPending) ::unlink(pendingTemporary);
+  temporaryPending = 0;
+  // The signal then takes the course it would have taken without us: the
+  // earlier disposition is back, and the raised signal waits until we return.
+  for (size_t i = 0; i < 3; ++i) {
+    if (kCleanupSignals[i] == signalNumber) ::sigaction(signalNumber, &previousActions[i], nullptr);
+  }
+  ::raise(signalNumber);
+}
+
+void guardTemporary(const std::string& path) {
+  if (path.size() >= sizeof pendingTemporary) return;
+  std::memcpy(pendingTemporary, path.c_str(), path.size() + 1);
+  temporaryPending = 1;
+  if (handlersInstalled) return;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = removeTemporaryAndResignal;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : kCleanupSignals) sigaddset(&action.sa_mask, signalNumber);
+  for (size_t i = 0; i < 3; ++i) {
+    ::sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
+    // A signal the process ignores (nohup) stays ignored.
+    if (previousActions[i].sa_handler == SIG_IGN) continue;
+    ::sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+  handlersInstalled = true;
+}
+
+void releaseTemporary() {
+  temporaryPending = 0;
+  restoreHandlers();
+}
 
 // /dev/stdout of a shell redirected into a file resolves to that regular file;
 // renaming over it would leave the shell's descriptor on the old file.
@@ -35,18 +88,35 @@ std::string resolvedPath(const std::string& path) {
 
 }  // namespace
 
+bool outputLinkPermitted(const std::string& path, std::string& reason) {
+  struct stat link;
+  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return true;
+  struct stat folder;
+  if (::stat(folderOf(path).c_str(), &folder) != 0) return true;
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  if (!shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid) return true;
+  reason = "a symbolic link in a shared sticky folder, owned by another user; not followed";
+  return false;
+}
+
 OutputFile::~OutputFile() {
   abandon();
 }
 
 bool OutputFile::open(const std::string& path) {
   abandon();
-  if (path.empty()) return false;
+  error_.clear();
+  if (path.empty()) {
+    error_ = std::strerror(ENOENT);
+    return false;
+  }
+  if (!outputLinkPermitted(path, error_)) return false;
   struct stat existing;
   const bool exists = ::stat(path.c_str(), &existing) == 0;
   if ((exists && !S_ISREG(existing.st_mode)) || isSystemPath(path)) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     direct_ = true;
+    if (fd_ < 0) error_ = std::strerror(errno);
     return fd_ >= 0;
   }
 
@@ -58,16 +128,35 @@ bool OutputFile::open(const std::string& path) {
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     temporary_ = folderOf(target_) + "/" + stem + std::to_string(::getpid()) + "-" +
                  std::to_string(++serial) + ".tmp";
+    // The signals wait while the file is made and registered, so none can
+    // leave it behind unregistered, nor remove a name that was not ours.
+    sigset_t cleanupSignals, previousMask;
+    sigemptyset(&cleanupSignals);
+    for (int signalNumber : kCleanupSignals) sigaddset(&cleanupSignals, signalNumber);
+    ::sigprocmask(SIG_BLOCK, &cleanupSignals, &previousMask);
     fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int openError = errno;
+    if (fd_ >= 0) guardTemporary(temporary_);
+    ::sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    errno = openError;
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
+    error_ = std::strerror(errno);
     temporary_.clear();
+    releaseTemporary();
     return false;
   }
-  // The replacement keeps the permissions of the file it replaces.
-  if (exists && ::fchmod(fd_, existing.st_mode & 07777) != 0) {
-    // Not fatal: the file is still written, with default permissions.
+  // The replacement keeps the owner (where this process may set it; root
+  // writing a user's file) and then the permissions of the file it replaces;
+  // in that order, as a change of owner clears the set-id bits.
+  if (exists) {
+    if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+      // Not fatal: an ordinary user cannot give a file away.
+    }
+    if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
+      // Not fatal: the file is still written, with default permissions.
+    }
   }
   return true;
 }
@@ -78,6 +167,7 @@ bool OutputFile::write(const char* data, size_t length) {
     ssize_t written = ::write(fd_, data, length);
     if (written < 0) {
       if (errno == EINTR) continue;
+      error_ = std::strerror(errno);
       return false;
     }
     data += written;
@@ -91,7 +181,9 @@ bool OutputFile::commit() {
   if (direct_) {
     int fd = fd_;
     fd_ = -1;
-    return ::close(fd) == 0;
+    if (::close(fd) == 0) return true;
+    error_ = std::strerror(errno);
+    return false;
   }
   // Flushed before the rename, so a crash cannot leave an empty file in the
   // old one's place.
@@ -99,6 +191,7 @@ bool OutputFile::commit() {
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok) ok = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+  if (!ok) error_ = std::strerror(errno);
   if (ok) temporary_.clear();
   abandon();
   return ok;
@@ -109,5 +202,6 @@ void OutputFile::abandon() {
   fd_ = -1;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   temporary_.clear();
+  releaseTemporary();
   direct_ = false;
 }

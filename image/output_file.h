@@ -5,9 +5,19 @@
 // disk, so a failed write never leaves a destroyed or half-written file.
 // Devices and pipes (/dev/stdout, a FIFO) cannot be renamed over and are
 // written directly.
+//
+// Every output path first passes the protected-symlinks rule, whatever the
+// kernel's own setting: in a sticky world-writable folder (/tmp) a symbolic
+// link is followed only when it belongs to the running user or to the
+// folder's owner, so another user cannot plant a link that makes the program
+// overwrite a file of theirs choosing.
 
 #include <cstddef>
 #include <string>
+
+// False, with the reason, when writing to `path` would follow a symbolic link
+// that the rule above forbids.
+bool outputLinkPermitted(const std::string& path, std::string& reason);
 
 class OutputFile {
  public:
@@ -16,12 +26,14 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // False when the file cannot be created (missing folder, no permission).
+  // False when the file cannot be created (missing folder, no permission, a
+  // forbidden link); error() then says why.
   bool open(const std::string& path);
   bool write(const char* data, size_t length);
   // Makes the written text the target's content; false on any failure, in
   // which case the target is untouched (when it was a regular file).
   bool commit();
+  const std::string& error() const { return error_; }
 
  private:
   void abandon();
@@ -30,4 +42,5 @@ class OutputFile {
   bool direct_ = false;
   std::string target_;
   std::string temporary_;
+  std::string error_;
 };

@@ -144,7 +144,9 @@ TEST_P(CommandRunTest, DownloadThenUploadInALaterRun) {
 
 TEST_P(CommandRunTest, FailedCommandsAndTheExitCommandSetTheStatus) {
   ProcessResult missing = run({"-dfmissing.hex", "-sf1"});
-  EXPECT_EQ(missing.output, start() + echo("dfmissing.hex") + "Can't open download file\n" +
+  EXPECT_EQ(missing.output, start() + echo("dfmissing.hex") +
+                                "Can't open download file\n   missing.hex: No such file or "
+                                "directory\n" +
                                 echo("sf1") + "Fill char=1\n" + end());
   EXPECT_EQ(missing.exitStatus, 2);
 
@@ -156,9 +158,11 @@ TEST_P(CommandRunTest, FailedCommandsAndTheExitCommandSetTheStatus) {
 TEST_P(CommandRunTest, PromptReadsStandardInputAndScriptFiles) {
   writeFile(dir.file("steps.txt"), "sf12\nfnested.txt gf1\n");
   ProcessResult result = run({}, "sf1 df prog.hex\nfsteps.txt\nfnone.txt\nmfx.txt");
-  EXPECT_EQ(result.output, start() + "\n-Fill char=1\n-Can't open download file\n--" +
+  EXPECT_EQ(result.output, start() + "\n-Fill char=1\n-Can't open download file\n" +
+                               "   : No such file or directory\n--" +
                                "\n-sf12\nFill char=12\n-fnested.txt\n-gf1\nFuse byte 1: 62\n-" +
-                               "Can't open file named: none.txt\n\n-" +
+                               "Can't open file named: none.txt\n" +
+                               "   none.txt: No such file or directory\n\n-" +
                                "Mismatch filename=x.txt\n-" + end());
   EXPECT_EQ(result.exitStatus, 2);
 }

@@ -5,8 +5,6 @@
 // independent HEX implementation.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "catalogue/part_record.h"
+#include "tests/support/avr_examples.h"
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
@@ -42,24 +41,6 @@ std::string lower(std::string text) {
 
 bool haveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// The examples for one part, built once per build tree. Two test processes may
-// ask for the same part at once, so each builds privately and renames.
-std::string builtExamples(const std::string& mcu) {
-  std::string root = builtProgram("examples");
-  std::string done = root + "/" + mcu;
-  struct stat info;
-  if (stat((done + "/table.bin").c_str(), &info) == 0) return done;
-  mkdir(root.c_str(), 0755);
-  std::string scratch = done + ".tmp." + std::to_string(getpid());
-  std::string command = std::string(AVRISP_SOURCE_DIR) + "/examples/build.sh " + mcu + " " +
-                        scratch + " >" + scratch + ".log 2>&1";
-  if (std::system(command.c_str()) != 0) return "";
-  if (rename(scratch.c_str(), done.c_str()) != 0) {
-    std::system(("rm -rf " + scratch).c_str());  // another process won the race
-  }
-  return done;
 }
 
 // Binary image of a HEX file as srec_cat reads it (checksums checked).
@@ -169,6 +150,53 @@ TEST_P(FirmwareAcceptance, DownloadVerifyThenUploadInANewRun) {
   }
 }
 
+// The build's ELF file given straight to the programs: flash and EEPROM come
+// from its segments, and the uploads equal avr-objcopy's binary output.
+class ElfFirmware : public FirmwareAcceptance {};
+
+TEST_P(ElfFirmware, ElfDownloadsToFlashAndEeprom) {
+  std::string name = partName(GetParam());
+  std::string examples = builtExamples(lower(name));
+  ASSERT_FALSE(examples.empty()) << "examples/build.sh failed for " << name;
+  writeFile(dir_.file("table.elf"), readFile(examples + "/table.elf"));
+  writeFile(dir_.file("settings.elf"), readFile(examples + "/eeprom_data.elf"));
+
+  ProcessResult download = run({"-dftable.elf", "-desettings.elf"});
+  ASSERT_FALSE(download.timedOut);
+  EXPECT_EQ(download.exitStatus, 0) << download.output;
+  EXPECT_NE(download.output.find("\nTarget matches table.elf\n"), std::string::npos)
+      << download.output;
+  EXPECT_NE(download.output.find("Target matches settings.elf\n"), std::string::npos)
+      << download.output;
+
+  ProcessResult upload = run({"-ufflash.hex", "-ueeeprom.hex"});
+  ASSERT_FALSE(upload.timedOut);
+  EXPECT_EQ(upload.exitStatus, 0) << upload.output;
+  std::string expectedFlash = trimmedOfErased(readFile(examples + "/table.bin"));
+  std::string expectedEeprom = trimmedOfErased(readFile(examples + "/eeprom_data.eep.bin"));
+  ASSERT_FALSE(expectedFlash.empty());
+  EXPECT_TRUE(hexToBinary(dir_.file("flash.hex"), dir_.file("flash.bin")) == expectedFlash)
+      << "flash upload differs from avr-objcopy's binary of the ELF";
+  EXPECT_TRUE(hexToBinary(dir_.file("eeprom.hex"), dir_.file("eeprom.bin")) == expectedEeprom)
+      << "EEPROM upload differs from avr-objcopy's binary of the ELF's EEPROM";
+  expectNoViolations();
+}
+
+AcceptanceCase caseFor(Program program, const std::string& part) {
+  const PartRows& rows = program == Program::kTarnwick ? korvoPartRows() : marlowPartRows();
+  for (int row = 0; row < kCatalogueRows; ++row) {
+    if (rows[static_cast<size_t>(row)].name == part) return {program, row};
+  }
+  ADD_FAILURE() << part << " is not in the catalogue";
+  return {program, 0};
+}
+
+// The largest part of each program (above 128 KB for tarnwick) and a small one.
+std::vector<AcceptanceCase> elfCases() {
+  return {caseFor(Program::kTarnwick, "ATmega2560"), caseFor(Program::kTarnwick, "ATmega48"),
+          caseFor(Program::kPellory, "ATmega128"), caseFor(Program::kPellory, "ATmega48")};
+}
+
 std::vector<AcceptanceCase> allCases() {
   std::vector<AcceptanceCase> cases;
   for (Program program : {Program::kTarnwick, Program::kPellory}) {
@@ -183,5 +211,6 @@ std::string caseName(const ::testing::TestParamInfo<AcceptanceCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPart, FirmwareAcceptance, ::testing::ValuesIn(allCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(LargeAndSmall, ElfFirmware, ::testing::ValuesIn(elfCases()), caseName);
 
 }  // namespace

@@ -2,6 +2,7 @@
 // verification and the download flows' messages and refusals.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -139,7 +140,19 @@ TEST_F(Transfer, CompareCountsMismatchesAndListsThemInTheMismatchFile) {
   h.session.settings.mismatchFileName = "no-such-dir/mismatch.txt";
   EXPECT_EQ(compareImages(h.session, 5), 0);
   EXPECT_EQ(h.console.output(),
-            "\n3 bytes mismatched\nCan't open mismatch file no-such-dir/mismatch.txt\n");
+            "\n3 bytes mismatched\nCan't open mismatch file no-such-dir/mismatch.txt\n"
+            "   no-such-dir/mismatch.txt: No such file or directory\n");
+  EXPECT_TRUE(h.session.commandFailed);
+}
+
+// The list was asked for: a verification that matches still fails the command
+// when the list cannot be written.
+TEST_F(Transfer, AMismatchFileThatCannotBeCreatedFailsEvenAMatch) {
+  loadImage({0x10, 0x11});
+  std::copy_n(std::vector<uint8_t>{0x10, 0x11}.begin(), 2, h.session.images.read->begin());
+  h.session.settings.mismatchFileName = "no-such-dir/mismatch.txt";
+  EXPECT_EQ(compareImages(h.session, 2), 1);
+  EXPECT_TRUE(h.session.commandFailed);
 }
 
 TEST_F(Transfer, UsedLengthEndsAfterTheLastByteThatIsNotErased) {
@@ -202,8 +215,50 @@ TEST_F(Transfer, DownloadsRefuseWhatTheTargetCannotHold) {
 TEST_F(Transfer, MissingDownloadFileFails) {
   h.session.settings.downloadFileName = "absent.hex";
   EXPECT_FALSE(downloadFlash(h.session));
-  EXPECT_EQ(h.console.output(), "Can't open download file\n");
+  EXPECT_EQ(h.console.output(),
+            "Can't open download file\n   absent.hex: No such file or directory\n");
   EXPECT_EQ(h.link.transcript(), "");
+}
+
+// Files that cannot be read, or read but hold no HEX record, are refused before
+// anything is sent: no erase, and the run goes on.
+TEST_F(Transfer, UnusableDownloadFilesAreRefusedBeforeTheErase) {
+  ::mkdir(dir.file("folder").c_str(), 0755);
+  writeFile(dir.file("empty.hex"), "");
+  writeFile(dir.file("binary.bin"), std::string("\x0c\x94\x34\x00\x0c\x94:\x3e\x00", 10));
+  writeFile(dir.file("prose.txt"), "no records here\n:zz\n");
+  struct Case {
+    std::string name;
+    std::string message;
+  } cases[] = {
+      {"folder", "Can't open download file\n   folder: Is a directory\n"},
+      {"/dev/zero", "Can't open download file\n   /dev/zero: File too large (more than 64 MiB)\n"},
+      {"empty.hex", "No Intel HEX records in empty.hex - nothing programmed\n"},
+      {"binary.bin",
+       "Warning: 1 malformed HEX records were skipped\n"
+       "No Intel HEX records in binary.bin - nothing programmed\n"},
+      {"prose.txt",
+       "Warning: 1 malformed HEX records were skipped\n"
+       "No Intel HEX records in prose.txt - nothing programmed\n"},
+  };
+  for (const Case& c : cases) {
+    h.console.clearOutput();
+    h.session.settings.downloadFileName = c.name;
+    EXPECT_FALSE(downloadFlash(h.session)) << c.name;
+    EXPECT_EQ(h.console.output(), c.message);
+    h.session.settings.downloadFileName = c.name;
+    EXPECT_FALSE(downloadEeprom(h.session)) << c.name;
+  }
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 0u);  // no Chip Erase
+  EXPECT_EQ(h.link.instructionsWith(0x40).size(), 0u);
+  EXPECT_EQ(h.link.instructionsWith(0xC0).size(), 0u);
+}
+
+TEST_F(Transfer, AFileWithOnlyTheEndRecordStillErases) {
+  writeFile(dir.file("blank.hex"), ":00000001FF\n");
+  h.session.settings.downloadFileName = "blank.hex";
+  EXPECT_TRUE(downloadFlash(h.session));
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 1u);
 }
 
 TEST_F(Transfer, EepromDownloadWritesEachByteAndVerifies) {

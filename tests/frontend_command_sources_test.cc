@@ -2,6 +2,7 @@
 // with the transcripts they print and the exit status they leave.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <new>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
+#include "run/console.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/temp_dir.h"
@@ -117,7 +119,7 @@ TEST_F(SourceTest, PromptEndsThroughExitWithoutReadingFurther) {
 TEST_F(SourceTest, SpaceAfterACommandWordMakesTwoTokens) {
   writeFile(dir.file("prog.hex"), intelHexText(randomBytes(16, 2)));
   EXPECT_EQ(prompt("df prog.hex"), kExitCommandFailed);
-  EXPECT_EQ(output(), "\n-Can't open download file\n--");
+  EXPECT_EQ(output(), "\n-Can't open download file\n   : No such file or directory\n--");
 }
 
 TEST_F(PellorySourceTest, EndOfInputReleasesATargetNoCommandReleased) {
@@ -176,7 +178,28 @@ TEST_F(SourceTest, ScriptFileEchoesAndRunsEachToken) {
 
 TEST_F(SourceTest, MissingScriptFileIsReportedAndThePromptGoesOn) {
   EXPECT_EQ(prompt("fnothere.txt sf7"), kExitCommandFailed);
-  EXPECT_EQ(output(), "\n-Can't open file named: nothere.txt\n\n-Fill char=7\n-");
+  EXPECT_EQ(output(),
+            "\n-Can't open file named: nothere.txt\n   nothere.txt: No such file or directory\n"
+            "\n-Fill char=7\n-");
+}
+
+// A script is read whole and within a bound: a folder is refused with its
+// reason, and an endless device stops at the bound instead of growing one
+// token until memory runs out.
+TEST_F(SourceTest, UnreadableAndEndlessScriptsAreRefusedAndThePromptGoesOn) {
+  ::mkdir(dir.file("scripts").c_str(), 0755);
+  EXPECT_EQ(prompt("fscripts f/dev/zero sf7"), kExitCommandFailed);
+  EXPECT_EQ(output(),
+            "\n-Can't open file named: scripts\n   scripts: Is a directory\n"
+            "\n-Can't open file named: /dev/zero\n"
+            "   /dev/zero: File too large (more than 16 MiB)\n"
+            "\n-Fill char=7\n-");
+}
+
+TEST_F(SourceTest, AnOverlongScriptTokenIsRefusedWhole) {
+  writeFile(dir.file("long.txt"), "sf" + std::string(5000, '1') + " sf2");
+  EXPECT_EQ(prompt("flong.txt"), kExitCommandFailed);
+  EXPECT_NE(output().find("Command too long\n-sf2\nFill char=2\n"), std::string::npos) << output();
 }
 
 TEST_F(SourceTest, ScriptFilesDoNotNest) {

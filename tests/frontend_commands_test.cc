@@ -13,8 +13,10 @@
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
 #include "image/hex_reader.h"
+#include "run/console.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"
+#include "tests/support/shared_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -257,7 +259,8 @@ TEST_F(PelloryCommandTest, DownloadOfANameBeginningWithFIsAPlainDownload) {
 }
 
 TEST_F(CommandTest, FailedDownloadsMarkTheRunFailed) {
-  EXPECT_EQ(run("dfmissing.hex"), "Can't open download file\n");
+  EXPECT_EQ(run("dfmissing.hex"),
+            "Can't open download file\n   missing.hex: No such file or directory\n");
   EXPECT_TRUE(session().commandFailed);
   session().commandFailed = false;
   writeFile(dir.file("prog.hex"), intelHexText(randomBytes(32, 5)));  // target stays blank
@@ -274,7 +277,8 @@ TEST_F(CommandTest, LoadFillsTheLoadImageWithoutTouchingTheTarget) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), session().images.load->begin()));
   EXPECT_EQ((*session().images.load)[20], 0x00);  // cleared with the fill character
   EXPECT_EQ(session().settings.fillChar, 0xFF);   // and the settings reset after
-  EXPECT_EQ(run("ldnothing.hex"), "Can't open download file\n");
+  EXPECT_EQ(run("ldnothing.hex"),
+            "Can't open download file\n   nothing.hex: No such file or directory\n");
   EXPECT_TRUE(session().commandFailed);
 }
 
@@ -309,7 +313,8 @@ TEST_F(CommandTest, UploadIsRefusedForAnUnrecognisedPartOrAnUnwritableFile) {
 }
 
 TEST_F(CommandTest, LogFileOpensOrStaysOff) {
-  EXPECT_EQ(run("lfno-dir/run.log"), "Can't open log file no-dir/run.log\n");
+  EXPECT_EQ(run("lfno-dir/run.log"),
+            "Can't open log file no-dir/run.log\n   no-dir/run.log: No such file or directory\n");
   EXPECT_FALSE(session().settings.logEnabled);
   EXPECT_EQ(session().logStream, nullptr);
   EXPECT_TRUE(session().commandFailed);
@@ -322,6 +327,26 @@ TEST_F(CommandTest, LogFileOpensOrStaysOff) {
   EXPECT_EQ(session().logStream, nullptr);
   EXPECT_FALSE(session().settings.logEnabled);
   EXPECT_EQ(readFile(dir.file("run.log")), "mark");
+}
+
+TEST_F(CommandTest, LogAndMismatchFilesDoNotFollowAnotherUsersLinkInASharedFolder) {
+  if (!runningAsRoot()) GTEST_SKIP() << "a link owned by another user needs root";
+  ASSERT_TRUE(makeStickyFolder(dir.file("tmp")));
+  writeFile(dir.file("precious"), "keep me");
+  ASSERT_TRUE(plantLink(dir.file("tmp/run.log"), dir.file("precious"), kOtherUser));
+  ASSERT_TRUE(plantLink(dir.file("tmp/list.txt"), dir.file("precious"), kOtherUser));
+
+  EXPECT_NE(run("lftmp/run.log").find("tmp/run.log: a symbolic link"), std::string::npos);
+  EXPECT_TRUE(session().commandFailed);
+  session().commandFailed = false;
+
+  hexFileOnTarget("prog.hex", randomBytes(40, 4));
+  run("mftmp/list.txt");
+  std::string text = run("dfprog.hex");
+  EXPECT_NE(text.find("Target matches prog.hex"), std::string::npos) << text;
+  EXPECT_NE(text.find("Can't open mismatch file tmp/list.txt\n"), std::string::npos) << text;
+  EXPECT_TRUE(session().commandFailed);
+  EXPECT_EQ(readFile(dir.file("precious")), "keep me");
 }
 
 // --- Steering the run ------------------------------------------------------

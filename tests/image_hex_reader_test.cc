@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -54,8 +55,11 @@ TEST_P(EveryLineEnd, EmptyOrRecordlessTextLeavesOnlyFill) {
   for (const std::string& text : {std::string(), "no records here" + GetParam() + "at all"}) {
     Loaded loaded = load(text, 0x00);
     EXPECT_EQ(loaded.result.loadLength, 0);
+    EXPECT_EQ(loaded.result.records, 0);
     EXPECT_TRUE(holds(*loaded.image, 0, kImageBytes, 0x00));
   }
+  // The end record alone is a HEX file: an erased chip's upload.
+  EXPECT_EQ(load(kEnd + GetParam()).result.records, 1);
 }
 
 TEST_P(EveryLineEnd, OneRecordLandsAtItsAddressAndSetsTheLength) {
@@ -149,6 +153,24 @@ TEST(HexReader, BytesBeyondTheImageAreCountedNotStored) {
   EXPECT_EQ(loaded.result.loadLength, kImageBytes);
   EXPECT_EQ((*loaded.image)[kImageBytes - 1], 8);
   EXPECT_EQ((*loaded.image)[kImageBytes - 8], 1);
+}
+
+TEST(HexReader, AnEndRecordWithACountIsNoChecksumError) {
+  Loaded loaded = load(":02000001AABB98\n" + kRecordAt10 + "\n");
+  EXPECT_EQ(loaded.result.badChecksums, 0);
+  EXPECT_EQ(loaded.result.malformedRecords, 0);
+  EXPECT_EQ(loaded.result.records, 2);
+  EXPECT_EQ(loaded.result.loadLength, 0x14);
+}
+
+// A read error of the stream (here a directory) ends the text; it must not
+// escape as an exception.
+TEST(HexReader, AnUnreadableStreamLoadsNothing) {
+  auto image = std::make_unique<ImageBuffer>();
+  std::ifstream folder("/", std::ios::binary);
+  HexLoadResult result{};
+  EXPECT_NO_THROW(result = loadHexRecords(folder, *image, 0xFF));
+  EXPECT_EQ(result.records, 0);
 }
 
 TEST(HexReader, WarningsFollowTheLoadOnePerKindOfTrouble) {

@@ -123,18 +123,22 @@ TEST_F(HexFileWriting, NewAndExistingFilesGetTheFullText) {
 
 TEST_F(HexFileWriting, UncreatableFilesAreReported) {
   writeFile(dir.file("plain"), "x");
-  for (const std::string& path : {dir.file("missing/flash.hex"), dir.file("plain/flash.hex")}) {
-    console.clearOutput();
-    EXPECT_EQ(writeHexFile(path, *image, 20, 4, console), -1);
-    EXPECT_EQ(console.output(), "Can't open output file " + path + "\n");
-  }
+  const std::string missing = dir.file("missing/flash.hex"), plain = dir.file("plain/flash.hex");
+  EXPECT_EQ(writeHexFile(missing, *image, 20, 4, console), -1);
+  EXPECT_EQ(console.output(), "Can't open output file " + missing + "\n   " + missing +
+                                  ": No such file or directory\n");
+  console.clearOutput();
+  EXPECT_EQ(writeHexFile(plain, *image, 20, 4, console), -1);
+  EXPECT_EQ(console.output(),
+            "Can't open output file " + plain + "\n   " + plain + ": Not a directory\n");
   EXPECT_TRUE(onlyFileIs("plain"));
 }
 
 TEST_F(HexFileWriting, AFullDeviceIsAnErrorNotASuccess) {
   EXPECT_EQ(writeHexFile("/dev/full", *image, 20, 4, console), -1);
   EXPECT_EQ(console.output(),
-            "Write Flash/EEPROM data to /dev/full\nError writing output file /dev/full\n");
+            "Write Flash/EEPROM data to /dev/full\nError writing output file /dev/full\n"
+            "   /dev/full: No space left on device\n");
 }
 
 TEST_F(HexFileWriting, AWriteThatFailsMidwayKeepsTheOldFile) {
@@ -153,8 +157,9 @@ TEST_F(HexFileWriting, AWriteThatFailsMidwayKeepsTheOldFile) {
   std::signal(SIGXFSZ, previousHandler);
 
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(console.output(),
-            "Write Flash/EEPROM data to " + path + "\nError writing output file " + path + "\n");
+  EXPECT_EQ(console.output(), "Write Flash/EEPROM data to " + path +
+                                  "\nError writing output file " + path + "\n   " + path +
+                                  ": File too large\n");
   EXPECT_EQ(readFile(path), "the previous upload\n");
   EXPECT_TRUE(onlyFileIs("flash.hex"));
 }

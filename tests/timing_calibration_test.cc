@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "run/console.h"
+#include "tests/support/shared_folder.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
 
@@ -73,10 +74,38 @@ TEST_F(CalibrationTest, HugeStoredValueIsKeptWithinTheLongestWait) {
   EXPECT_LT(static_cast<int64_t>(60000) * loopsPerMicrosecond(), INT32_MAX);
 }
 
-TEST_F(CalibrationTest, UnwritableFileIsReportedAndTheRunGoesOn) {
+TEST_F(CalibrationTest, UnwritableFileIsReportedOnALineOfItsOwnAndTheRunGoesOn) {
   calibrateDelay(console_, dir_.file("missing/gcal.txt"));
-  EXPECT_EQ(console_.output(), "\nCalibrating delay .............Can't write gcal.txt\n\n");
+  EXPECT_EQ(console_.output(), "\nCalibrating delay .............\nCan't write gcal.txt\n   " +
+                                   dir_.file("missing/gcal.txt") + ": No such file or directory\n");
   EXPECT_GE(loopsPerMicrosecond(), 1);
+}
+
+// An empty gcal.txt would hold no number, and every later start would skip the
+// measurement and keep the built-in count.
+TEST_F(CalibrationTest, AFullDiskLeavesNoGcalFile) {
+  if (!runningAsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  SmallTmpfs disk(dir_.file("disk"));
+  if (!disk.mounted()) GTEST_SKIP() << "no tmpfs could be mounted here";
+  disk.fill();
+  calibrateDelay(console_, dir_.file("disk/gcal.txt"));
+  EXPECT_EQ(disk.otherNames(), "");
+  EXPECT_NE(console_.output().find(".\nCan't write gcal.txt\n"), std::string::npos)
+      << console_.output();
+}
+
+TEST_F(CalibrationTest, APlantedLinkInASharedFolderIsNotFollowed) {
+  if (!runningAsRoot()) GTEST_SKIP() << "a link owned by another user needs root";
+  ASSERT_TRUE(makeStickyFolder(dir_.file("shared")));
+  writeFile(dir_.file("precious"), "1");  // nor is its count taken
+  ASSERT_TRUE(plantLink(dir_.file("shared/gcal.txt"), dir_.file("precious"), kOtherUser));
+  calibrateDelay(console_, dir_.file("shared/gcal.txt"));
+  EXPECT_EQ(readFile(dir_.file("precious")), "1");
+  EXPECT_NE(loopsPerMicrosecond(), 1);
+  EXPECT_NE(console_.output().find("Can't write gcal.txt\n   " + dir_.file("shared/gcal.txt") +
+                                   ": a symbolic link"),
+            std::string::npos)
+      << console_.output();
 }
 
 TEST(LoopCount, TruncatesTheMeanTimePerIteration) {

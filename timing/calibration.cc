@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "image/output_file.h"
 #include "run/output_sink.h"
 #include "timing/delay.h"
 
@@ -53,7 +54,11 @@ double measureLoopTime() {
 }
 
 void calibrateDelay(OutputSink& console, const std::string& path) {
-  if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+  // A link that may not be written through is not read either: its number
+  // would set every wait of the run.
+  std::string refusal;
+  std::FILE* file = outputLinkPermitted(path, refusal) ? std::fopen(path.c_str(), "r") : nullptr;
+  if (file != nullptr) {
     int32_t value = 0;
     bool haveNumber = readLoopCount(file, value);
     std::fclose(file);
@@ -74,11 +79,14 @@ void calibrateDelay(OutputSink& console, const std::string& path) {
     console.flush();
   }
   setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(static_cast<double>(total / kRuns)));
-  if (std::FILE* out = std::fopen(path.c_str(), "w")) {
-    std::fprintf(out, "%d", static_cast<int>(loopsPerMicrosecond()));
-    if (std::fclose(out) != 0) console.print("Can't write gcal.txt\n");
-  } else {
-    console.print("Can't write gcal.txt\n");
-  }
   console.print("\n");
+  // Written whole or not at all: an empty gcal.txt left by a full disk would
+  // hold no number, and every later start would keep the built-in count
+  // instead of measuring.
+  const std::string count = std::to_string(loopsPerMicrosecond());
+  OutputFile out;
+  if (!out.open(path) || !out.write(count.data(), count.size()) || !out.commit()) {
+    console.print("Can't write gcal.txt\n");
+    console.print("   %s: %s\n", path.c_str(), out.error().c_str());
+  }
 }

@@ -1,0 +1,73 @@
+#include "image/download_file.h"
+
+#include "image/file_contents.h"
+#include "image/hex_reader.h"
+
+namespace {
+
+DownloadLoad refused() {
+  return {DownloadOutcome::kRefused, 0};
+}
+
+DownloadLoad loadElf(const std::string& path, const std::string& contents, ImageMemory memory,
+                     ImageBuffer& loadImage, uint8_t fillChar, OutputSink& console) {
+  const ElfLoadResult result =
+      loadElfImage(contents.data(), contents.size(), memory, loadImage, fillChar);
+  const char* name = path.c_str();
+  switch (result.status) {
+    case ElfLoadStatus::kLoaded:
+      break;
+    case ElfLoadStatus::kNotElf32:
+      console.print("%s is not a 32-bit ELF file as the AVR's are - nothing programmed\n", name);
+      return refused();
+    case ElfLoadStatus::kNotLittleEndian:
+      console.print("%s is a big-endian ELF file, not an AVR one - nothing programmed\n", name);
+      return refused();
+    case ElfLoadStatus::kNotAvr:
+      console.print("%s is an ELF file for another processor, not the AVR - nothing programmed\n",
+                    name);
+      return refused();
+    case ElfLoadStatus::kDamaged:
+      console.print(
+          "%s is a damaged ELF file: its headers point beyond its end - nothing "
+          "programmed\n",
+          name);
+      return refused();
+    case ElfLoadStatus::kNoData:
+      console.print(
+          memory == ImageMemory::kFlash ? "No flash data in %s\n" : "No EEPROM data in %s\n", name);
+      return refused();
+  }
+  if (result.bytesIgnored > 0) {
+    console.print("Note: %lld bytes of fuse, lock, signature or RAM data in %s ignored\n",
+                  static_cast<long long>(result.bytesIgnored), name);
+  }
+  if (result.bytesBeyondEnd > 0) {
+    console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
+                  result.bytesBeyondEnd);
+  }
+  return {DownloadOutcome::kLoaded, result.loadLength};
+}
+
+}  // namespace
+
+DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, ImageBuffer& loadImage,
+                              uint8_t fillChar, OutputSink& console) {
+  std::string contents;
+  std::string reason;
+  if (!readWholeFile(path, kDownloadFileLimit, contents, reason)) {
+    console.print("Can't open download file\n");
+    console.print("   %s: %s\n", path.c_str(), reason.c_str());
+    return {DownloadOutcome::kUnreadable, 0};
+  }
+  if (looksLikeElf(contents.data(), contents.size())) {
+    return loadElf(path, contents, memory, loadImage, fillChar, console);
+  }
+  const HexLoadResult result = loadHexText(contents.data(), contents.size(), loadImage, fillChar);
+  reportHexTrouble(result, console);
+  if (result.records == 0) {
+    console.print("No Intel HEX records in %s - nothing programmed\n", path.c_str());
+    return refused();
+  }
+  return {DownloadOutcome::kLoaded, result.loadLength};
+}

@@ -1,0 +1,48 @@
+#include "image/file_contents.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
+                   std::string& reason) {
+  contents.clear();
+  Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  if (file.fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  char block[65536];
+  for (;;) {
+    ssize_t got = ::read(file.fd, block, sizeof block);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      reason = std::strerror(errno);
+      contents.clear();
+      return false;
+    }
+    if (got == 0) return true;
+    if (contents.size() + static_cast<size_t>(got) > limit) {
+      reason = limit >= (size_t{1} << 20)
+                   ? "File too large (more than " + std::to_string(limit >> 20) + " MiB)"
+                   : "File too large (more than " + std::to_string(limit) + " bytes)";
+      contents.clear();
+      contents.shrink_to_fit();
+      return false;
+    }
+    contents.append(block, static_cast<size_t>(got));
+  }
+}

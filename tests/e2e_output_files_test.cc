@@ -1,0 +1,88 @@
+// Output files written by whole runs of both programs: an upload into a shared
+// sticky folder where another user planted a link, and a mismatch file that
+// cannot be created. Each fails its command (status 2) and the run goes on.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/hex_text.h"
+#include "tests/support/run_process.h"
+#include "tests/support/shared_folder.h"
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+enum class Program { kTarnwick, kPellory };
+
+class OutputFileRun : public ::testing::TestWithParam<Program> {
+ protected:
+  void SetUp() override {
+    if (tarnwick()) {
+      writeRealCalibration(dir.path());
+    } else {
+      writeFastCalibration(dir.path());
+    }
+  }
+
+  bool tarnwick() const { return GetParam() == Program::kTarnwick; }
+
+  ProcessResult run(const std::vector<std::string>& arguments) {
+    ProcessOptions options;
+    options.workingDirectory = dir.path();
+    std::string state = dir.file("chip.state");
+    if (!tarnwick()) {
+      options.environment = simulatedCableEnvironment("ATmega168", state);
+      return runProcess(builtProgram("pellory"), arguments, options);
+    }
+    KorvoSimProcess korvo;
+    char scale[32];
+    std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
+    if (!korvo.start(dir.file("ttyKorvo1"),
+                     {"--part", "ATmega168", "--state", state, "--time-scale", scale})) {
+      ADD_FAILURE() << korvo.error();
+      return {};
+    }
+    options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
+    ProcessResult result = runProcess(builtProgram("tarnwick"), arguments, options);
+    korvo.stop();
+    return result;
+  }
+
+  TempDir dir;
+};
+
+TEST_P(OutputFileRun, AnUploadDoesNotFollowALinkPlantedInASharedFolder) {
+  if (!runningAsRoot()) GTEST_SKIP() << "a link owned by another user needs root";
+  ASSERT_TRUE(makeStickyFolder(dir.file("shared")));
+  writeFile(dir.file("precious"), "keep me");
+  ASSERT_TRUE(plantLink(dir.file("shared/up.hex"), dir.file("precious"), kOtherUser));
+  ProcessResult result = run({"-ufshared/up.hex", "-ufown.hex"});
+  EXPECT_EQ(result.exitStatus, 2) << result.output;
+  EXPECT_NE(result.output.find("Can't open output file shared/up.hex\n   shared/up.hex: a "
+                               "symbolic link"),
+            std::string::npos)
+      << result.output;
+  EXPECT_EQ(readFile(dir.file("precious")), "keep me");
+  EXPECT_TRUE(fileExists(dir.file("own.hex")));  // the run went on
+}
+
+TEST_P(OutputFileRun, AMismatchFileThatCannotBeCreatedFailsTheRun) {
+  writeFile(dir.file("prog.hex"), intelHexText(randomBytes(64, 3)));
+  ProcessResult result = run({"-mfno-dir/list.txt", "-dfprog.hex"});
+  EXPECT_EQ(result.exitStatus, 2) << result.output;
+  EXPECT_NE(result.output.find("Can't open mismatch file no-dir/list.txt\n"), std::string::npos)
+      << result.output;
+  EXPECT_NE(result.output.find("Target matches prog.hex"), std::string::npos) << result.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, OutputFileRun,
+                         ::testing::Values(Program::kTarnwick, Program::kPellory),
+                         [](const ::testing::TestParamInfo<Program>& info) {
+                           return info.param == Program::kTarnwick ? "tarnwick" : "pellory";
+                         });
+
+}  // namespace
