@@ -23,8 +23,6 @@
 
 namespace {
 
-enum class Program { kTarnwick, kPellory };
-
 const char kTarnwickStart[] =
     "Korvo ISP Programming Utility V1.05\n"
     "Default com channel is com2, baud rate 115200\n"
@@ -63,13 +61,7 @@ std::string withoutProgressLines(const std::string& text) {
 
 class CommandRunTest : public ::testing::TestWithParam<Program> {
  protected:
-  void SetUp() override {
-    if (tarnwick()) {
-      writeRealCalibration(dir.path());
-    } else {
-      writeFastCalibration(dir.path());
-    }
-  }
+  void SetUp() override { writeCalibrationFor(GetParam(), dir.path()); }
 
   bool tarnwick() const { return GetParam() == Program::kTarnwick; }
   std::string start() const { return tarnwick() ? kTarnwickStart : kPelloryStart; }
@@ -82,25 +74,8 @@ class CommandRunTest : public ::testing::TestWithParam<Program> {
   // One run of the program on an ATmega168 whose memories persist between runs.
   ProcessResult run(const std::vector<std::string>& arguments, const std::string& input = "") {
     ProcessOptions options;
-    options.workingDirectory = dir.path();
     options.standardInput = input;
-    std::string state = dir.file("chip.state");
-    if (!tarnwick()) {
-      options.environment = simulatedCableEnvironment("ATmega168", state);
-      return finish(runProcess(builtProgram("pellory"), arguments, options));
-    }
-    KorvoSimProcess korvo;
-    char scale[32];
-    std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
-    if (!korvo.start(dir.file("ttyKorvo1"),
-                     {"--part", "ATmega168", "--state", state, "--time-scale", scale})) {
-      ADD_FAILURE() << korvo.error();
-      return {};
-    }
-    options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
-    ProcessResult result = runProcess(builtProgram("tarnwick"), arguments, options);
-    korvo.stop();
-    return finish(result);
+    return finish(runOnSimulatedPart(GetParam(), "ATmega168", dir.path(), arguments, options));
   }
 
   static ProcessResult finish(ProcessResult result) {

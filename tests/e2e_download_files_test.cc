@@ -17,17 +17,9 @@
 
 namespace {
 
-enum class Program { kTarnwick, kPellory };
-
 class BadDownloadFile : public ::testing::TestWithParam<Program> {
  protected:
-  void SetUp() override {
-    if (tarnwick()) {
-      writeRealCalibration(dir.path());
-    } else {
-      writeFastCalibration(dir.path());
-    }
-  }
+  void SetUp() override { writeCalibrationFor(GetParam(), dir.path()); }
 
   bool tarnwick() const { return GetParam() == Program::kTarnwick; }
   std::string closingLine() const {
@@ -37,26 +29,9 @@ class BadDownloadFile : public ::testing::TestWithParam<Program> {
   // One run on an ATmega168 whose memories persist between runs.
   ProcessResult run(const std::vector<std::string>& arguments, const std::string& input = "") {
     ProcessOptions options;
-    options.workingDirectory = dir.path();
     options.standardInput = input;
     options.timeLimitSeconds = 120;
-    std::string state = dir.file("chip.state");
-    if (!tarnwick()) {
-      options.environment = simulatedCableEnvironment("ATmega168", state);
-      return runProcess(builtProgram("pellory"), arguments, options);
-    }
-    KorvoSimProcess korvo;
-    char scale[32];
-    std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
-    if (!korvo.start(dir.file("ttyKorvo1"),
-                     {"--part", "ATmega168", "--state", state, "--time-scale", scale})) {
-      ADD_FAILURE() << korvo.error();
-      return {};
-    }
-    options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
-    ProcessResult result = runProcess(builtProgram("tarnwick"), arguments, options);
-    korvo.stop();
-    return result;
+    return runOnSimulatedPart(GetParam(), "ATmega168", dir.path(), arguments, options);
   }
 
   bool endsWith(const std::string& text, const std::string& tail) {

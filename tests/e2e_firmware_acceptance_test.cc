@@ -21,8 +21,6 @@
 
 namespace {
 
-enum class Program { kTarnwick, kPellory };
-
 struct AcceptanceCase {
   Program program;
   int row;
@@ -62,11 +60,7 @@ class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
     if (!haveTool("avr-gcc") || !haveTool("srec_cat")) {
       GTEST_SKIP() << "needs gcc-avr, avr-libc and srecord (scripts/install-deps.sh)";
     }
-    if (GetParam().program == Program::kTarnwick) {
-      writeRealCalibration(dir_.path());
-    } else {
-      writeFastCalibration(dir_.path());
-    }
+    writeCalibrationFor(GetParam().program, dir_.path());
   }
 
   ProcessResult run(const std::vector<std::string>& commands) {

@@ -16,40 +16,14 @@
 
 namespace {
 
-enum class Program { kTarnwick, kPellory };
-
 class OutputFileRun : public ::testing::TestWithParam<Program> {
  protected:
-  void SetUp() override {
-    if (tarnwick()) {
-      writeRealCalibration(dir.path());
-    } else {
-      writeFastCalibration(dir.path());
-    }
-  }
+  void SetUp() override { writeCalibrationFor(GetParam(), dir.path()); }
 
   bool tarnwick() const { return GetParam() == Program::kTarnwick; }
 
   ProcessResult run(const std::vector<std::string>& arguments) {
-    ProcessOptions options;
-    options.workingDirectory = dir.path();
-    std::string state = dir.file("chip.state");
-    if (!tarnwick()) {
-      options.environment = simulatedCableEnvironment("ATmega168", state);
-      return runProcess(builtProgram("pellory"), arguments, options);
-    }
-    KorvoSimProcess korvo;
-    char scale[32];
-    std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
-    if (!korvo.start(dir.file("ttyKorvo1"),
-                     {"--part", "ATmega168", "--state", state, "--time-scale", scale})) {
-      ADD_FAILURE() << korvo.error();
-      return {};
-    }
-    options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
-    ProcessResult result = runProcess(builtProgram("tarnwick"), arguments, options);
-    korvo.stop();
-    return result;
+    return runOnSimulatedPart(GetParam(), "ATmega168", dir.path(), arguments);
   }
 
   TempDir dir;

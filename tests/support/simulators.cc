@@ -1,6 +1,7 @@
 #include "tests/support/simulators.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -113,4 +114,38 @@ std::map<std::string, std::string> simulatedCableEnvironment(const std::string& 
   };
   if (!stateFile.empty()) environment["PELLORY_SIM_STATE"] = stateFile;
   return environment;
+}
+
+void writeCalibrationFor(Program program, const std::string& directory) {
+  if (program == Program::kTarnwick) {
+    writeRealCalibration(directory);
+  } else {
+    writeFastCalibration(directory);
+  }
+}
+
+ProcessResult runOnSimulatedPart(Program program, const std::string& part,
+                                 const std::string& folder,
+                                 const std::vector<std::string>& arguments,
+                                 ProcessOptions options) {
+  options.workingDirectory = folder;
+  const std::string state = folder + "/chip.state";
+  if (program == Program::kPellory) {
+    for (const auto& [name, value] : simulatedCableEnvironment(part, state)) {
+      options.environment[name] = value;
+    }
+    return runProcess(builtProgram("pellory"), arguments, options);
+  }
+  KorvoSimProcess korvo;
+  char scale[32];
+  std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
+  if (!korvo.start(folder + "/ttyKorvo1",
+                   {"--part", part, "--state", state, "--time-scale", scale})) {
+    ADD_FAILURE() << korvo.error();
+    return {};
+  }
+  options.environment["TARNWICK_TTY_PREFIX"] = folder + "/ttyKorvo";
+  ProcessResult result = runProcess(builtProgram("tarnwick"), arguments, options);
+  korvo.stop();
+  return result;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_process.h"
+
 // The time scale the simulated chips run at in whole-program tests.
 constexpr double kSimTimeScale = 0.001;
 
@@ -51,3 +53,18 @@ class KorvoSimProcess {
 // Environment for pellory to find the simulated cable first.
 std::map<std::string, std::string> simulatedCableEnvironment(const std::string& part,
                                                              const std::string& stateFile);
+
+// The two programs, for tests that run the same story through both.
+enum class Program { kTarnwick, kPellory };
+
+// The calibration that suits the program's simulator (see above).
+void writeCalibrationFor(Program program, const std::string& directory);
+
+// One run of `program` in `folder` against a simulated `part` whose memories
+// persist in folder/chip.state between runs: tarnwick through a korvo-sim on
+// folder/ttyKorvo1 (COM2, its default channel) started and stopped around the
+// run, pellory through the simulated cable.
+ProcessResult runOnSimulatedPart(Program program, const std::string& part,
+                                 const std::string& folder,
+                                 const std::vector<std::string>& arguments,
+                                 ProcessOptions options = {});
