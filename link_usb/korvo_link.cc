@@ -30,6 +30,18 @@ constexpr int32_t kBusyPollUnits = 100;
 constexpr int32_t kResetStepUnits = 10;
 constexpr int32_t kResetSettleUnits = 30000;
 
+// Query frames in flight while memory is read back. The line must stay busy
+// for a whole round trip: an FTDI adapter's default latency timer holds an
+// answer up to 16 ms, and 16 ms at 115200 baud (11,520 bytes a second) are
+// about 185 bytes, with the frame's own way out and the scheduling of both
+// ends on top. Nothing limits the window from the other side: the Korvo keeps
+// up with frames arriving at the full line rate anyway (a download streams
+// "w" frames that fast), so frames in flight wait on the wire, not in its
+// queue; and its answers are one byte per five sent, so they never back up.
+// 64 frames, 320 bytes or 28 ms of line, cover the 16 ms with room and stay
+// far inside the Korvo's 1024-byte receive queue even if it stalled.
+constexpr size_t kQueryWindowFrames = 64;
+
 }  // namespace
 
 KorvoLink::KorvoLink(Session& session, KorvoTimings timings)
@@ -173,19 +185,27 @@ uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
 void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t count,
                                   uint8_t* results) {
   settleUnreadBusyReplies();
-  // 16 frames are 80 bytes: far inside the Korvo's 1024-byte receive queue,
-  // and enough to hide a USB round trip behind the frames that follow.
-  constexpr size_t kWindow = 16;
-  uint8_t frames[kWindow * 5];
-  for (size_t done = 0; done < count;) {
-    size_t window = std::min(kWindow, count - done);
-    for (size_t k = 0; k < window; ++k) {
-      frames[k * 5] = kQueryFourth;
-      std::memcpy(&frames[k * 5 + 1], instructions[done + k].bytes, 4);
+  // A sliding window: the first frames go out together, and each answer that
+  // comes back lets one more frame go, so the line carries frames for the whole
+  // round trip instead of idling while the last answers of a window travel.
+  size_t sent = 0;
+  size_t answered = 0;
+  uint8_t frames[kQueryWindowFrames * 5];
+  while (answered < count) {
+    const size_t room = kQueryWindowFrames - (sent - answered);
+    const size_t batch = std::min(room, count - sent);
+    if (batch > 0) {
+      for (size_t k = 0; k < batch; ++k) {
+        frames[k * 5] = kQueryFourth;
+        std::memcpy(&frames[k * 5 + 1], instructions[sent + k].bytes, 4);
+      }
+      sendBytes(frames, batch * 5);
+      sent += batch;
     }
-    sendBytes(frames, window * 5);
-    for (size_t k = 0; k < window; ++k) results[done + k] = programmerReadByte();
-    done += window;
+    results[answered++] = programmerReadByte();
+    // Answers that have already arrived are taken together, so their frames
+    // leave in one write rather than one write each.
+    while (answered < sent && receiveWithin(results[answered], 0)) ++answered;
   }
 }
 
@@ -203,6 +223,24 @@ int KorvoLink::waitReady() {
   }
   settleUnreadBusyReplies();
   programmerSendByte(kBusyCommand);
+  return readBusyOutcome();
+}
+
+bool KorvoLink::sendWaitReady() {
+  // The fast download reads no busy replies at all; its waits stay as they are.
+  if (session_.settings.noBusyWait) return false;
+  settleUnreadBusyReplies();
+  // The Korvo keeps what arrives during the wait and acts on it afterwards, so
+  // the next page's loads can follow the busy command at once.
+  programmerSendByte(kBusyCommand);
+  return true;
+}
+
+int KorvoLink::collectWaitReady() {
+  return readBusyOutcome();
+}
+
+int KorvoLink::readBusyOutcome() {
   int replies = 0;
   for (;;) {
     uint8_t reply = programmerReadByte();
