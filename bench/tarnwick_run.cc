@@ -16,6 +16,7 @@ double monotonicSeconds() {
 int startTarnwick(const std::string& directory, const std::string& ttyPrefix,
                   const std::vector<std::string>& commands) {
   std::string program = std::string(AVRISP_BINARY_DIR) + "/tarnwick";
+  std::fflush(nullptr);  // or the child's freopen writes the parent's pending output again
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(directory.c_str()) != 0) _exit(127);

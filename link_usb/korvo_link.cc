@@ -33,14 +33,17 @@ constexpr int32_t kResetSettleUnits = 30000;
 // Query frames in flight while memory is read back. The line must stay busy
 // for a whole round trip: an FTDI adapter's default latency timer holds an
 // answer up to 16 ms, and 16 ms at 115200 baud (11,520 bytes a second) are
-// about 185 bytes, with the frame's own way out and the scheduling of both
-// ends on top. Nothing limits the window from the other side: the Korvo keeps
-// up with frames arriving at the full line rate anyway (a download streams
-// "w" frames that fast), so frames in flight wait on the wire, not in its
-// queue; and its answers are one byte per five sent, so they never back up.
-// 64 frames, 320 bytes or 28 ms of line, cover the 16 ms with room and stay
-// far inside the Korvo's 1024-byte receive queue even if it stalled.
-constexpr size_t kQueryWindowFrames = 64;
+// about 185 bytes. On top come the frame's own way out and the scheduling of
+// both ends: a program on a busy machine reads an answer tens of ms late, and
+// every ms beyond what the window covers is a ms of idle line. Nothing on the
+// Korvo's side asks for a small window: it keeps up with frames arriving at
+// the full line rate anyway (a download streams "w" frames that fast), so
+// frames in flight wait on the wire, not in its queue; and its answers are
+// one byte per five sent, so they never back up behind each other. The one
+// ceiling is its 1024-byte receive queue, which must hold the whole window if
+// the Korvo itself falls behind. 160 frames, 800 bytes or 69 ms of line,
+// cover four 16 ms round trips and leave that queue a fifth spare.
+constexpr size_t kQueryWindowFrames = 160;
 
 }  // namespace
 

@@ -78,23 +78,24 @@ TEST_F(KorvoLinkTest, InstructionsTravelAsFramesOfOneWriteEach) {
 }
 
 TEST_F(KorvoLinkTest, RunsOfQueriesKeepAWindowInFlightThatSlidesAsAnswersArrive) {
-  // Reading memory back: 100 queries against a Korvo that answers only when
-  // the test lets it. The first 64 frames go out before any answer, then one
+  // Reading memory back: 200 queries against a Korvo that answers only when
+  // the test lets it. The first 160 frames go out before any answer, then one
   // more frame for each answer; every frame still gets exactly one byte.
-  constexpr size_t kCount = 100;
+  constexpr size_t kCount = 200;
   IspInstruction reads[kCount];
   std::string answers;
   std::string expectedWire;
   for (size_t k = 0; k < kCount; ++k) {
     const uint8_t low = static_cast<uint8_t>(k);
     reads[k] = IspInstruction{{0xA0, 0x00, low, 0x00}};
+    // 0x80 ^ low keeps every answer distinct from its neighbours.
     answers.push_back(static_cast<char>(0x80 ^ low));
     expectedWire += std::string("\x34\xa0\x00", 3) + static_cast<char>(low) + std::string(1, '\0');
   }
   uint8_t results[kCount] = {};
   std::thread reader([&] { link.queryInstructions(reads, kCount, results); });
-  std::string wire = korvo.wire(64 * 5);
-  EXPECT_EQ(wire.size(), 320u);
+  std::string wire = korvo.wire(160 * 5);
+  EXPECT_EQ(wire.size(), 800u);
   EXPECT_EQ(korvo.wire(1, 50), "");  // the window is full until an answer comes
   korvo.reply(answers.substr(0, 1));
   wire += korvo.wire(5);
