@@ -61,10 +61,11 @@ void delayUnits(int32_t n) {
   // what the chip needs, or cuts a fuse or EEPROM write short.
   const int64_t deadline = monotonicNanos() + static_cast<int64_t>(n) * kNanosPerMicro;
   if (n >= kSleepingUnits) sleepUntil(deadline - kSpunTailNanos);
-  // The count only paces the clock reads: about four a microsecond, so the
-  // wait overshoots by a fraction of a microsecond while the count is near
-  // right; a count far off lengthens the wait, never shortens it.
-  int32_t slice = gLoopsPerMicrosecond / 4;
+  // The count only paces the clock reads: about eight a microsecond, so the
+  // wait overshoots by about a tenth of a microsecond while the count is near
+  // right (an SPI byte is 33 waits); a count far off lengthens the wait, never
+  // shortens it.
+  int32_t slice = gLoopsPerMicrosecond / 8;
   if (slice < 1) slice = 1;
   while (monotonicNanos() < deadline) busyCountdown(slice);
 }
