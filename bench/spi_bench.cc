@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -44,18 +46,32 @@ void calibrate() {
   setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(best));
 }
 
-double microsecondsPerByte(const MarlowPort& port, long bytes) {
+struct ByteTime {
+  double wallMicros;
+  double cpuMicros;  // this process on a processor; below wall when it was preempted
+};
+
+double processCpuMicros() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+ByteTime microsecondsPerByte(const MarlowPort& port, long bytes) {
   auto start = std::chrono::steady_clock::now();
+  double cpuStart = processCpuMicros();
   unsigned sink = 0;
   for (long i = 0; i < bytes; ++i) sink += spiExchangeByte(port, static_cast<uint8_t>(i));
   auto end = std::chrono::steady_clock::now();
+  double cpu = processCpuMicros() - cpuStart;
   if (sink == 0xFFFFFFFFu) std::printf(" ");
-  return std::chrono::duration<double, std::micro>(end - start).count() / bytes;
+  return {std::chrono::duration<double, std::micro>(end - start).count() / bytes, cpu / bytes};
 }
 
-void report(const char* label, double micros) {
-  std::printf("%-28s %8.2f us/byte   ratio to %.0f units: %.3f\n", label, micros,
-              kNominalUnitsPerByte, micros / kNominalUnitsPerByte);
+void report(const char* label, ByteTime time) {
+  std::printf("%-28s %8.2f us/byte   ratio to %.0f units: %.3f   (on a processor %.2f us, %.3f)\n",
+              label, time.wallMicros, kNominalUnitsPerByte, time.wallMicros / kNominalUnitsPerByte,
+              time.cpuMicros, time.cpuMicros / kNominalUnitsPerByte);
 }
 
 // One busy child per processor, until stopHogs.
