@@ -45,6 +45,11 @@ constexpr int32_t kResetSettleUnits = 30000;
 // cover four 16 ms round trips and leave that queue a fifth spare.
 constexpr size_t kQueryWindowFrames = 160;
 
+// Frames sent behind a busy command before its outcome is read: 900 bytes,
+// inside the Korvo's 1024-byte receive queue with the busy command and room
+// to spare. A page write normally ends long before (4.5 ms are 52 bytes).
+constexpr int kFramesDuringBusy = 180;
+
 }  // namespace
 
 KorvoLink::KorvoLink(Session& session, KorvoTimings timings)
@@ -176,6 +181,12 @@ void KorvoLink::sendFrame(uint8_t command, const IspInstruction& instruction) {
 }
 
 void KorvoLink::sendInstruction(const IspInstruction& instruction) {
+  // While a split wait is open the Korvo keeps what arrives until the target
+  // is ready; a target that stays busy for the Korvo's whole 2 s limit must
+  // not make it drop frames, so past a bound the outcome is read first.
+  if (busyOutcome_ == BusyOutcome::kOwed && ++framesDuringBusy_ > kFramesDuringBusy) {
+    holdOwedBusyOutcome();
+  }
   sendFrame(kWriteInstruction, instruction);
 }
 
@@ -187,6 +198,7 @@ uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
 
 void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t count,
                                   uint8_t* results) {
+  holdOwedBusyOutcome();
   settleUnreadBusyReplies();
   // A sliding window: the first frames go out together, and each answer that
   // comes back lets one more frame go, so the line carries frames for the whole
@@ -236,11 +248,21 @@ bool KorvoLink::sendWaitReady() {
   // The Korvo keeps what arrives during the wait and acts on it afterwards, so
   // the next page's loads can follow the busy command at once.
   programmerSendByte(kBusyCommand);
+  busyOutcome_ = BusyOutcome::kOwed;
+  framesDuringBusy_ = 0;
   return true;
 }
 
+void KorvoLink::holdOwedBusyOutcome() {
+  if (busyOutcome_ != BusyOutcome::kOwed) return;
+  heldBusyOutcome_ = readBusyOutcome();
+  busyOutcome_ = BusyOutcome::kHeld;
+}
+
 int KorvoLink::collectWaitReady() {
-  return readBusyOutcome();
+  holdOwedBusyOutcome();
+  busyOutcome_ = BusyOutcome::kNone;
+  return heldBusyOutcome_;
 }
 
 int KorvoLink::readBusyOutcome() {

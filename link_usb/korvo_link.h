@@ -78,6 +78,9 @@ class KorvoLink : public IspLink {
   void settleUnreadBusyReplies();
   // The replies to one busy command up to ready ('0', 0) or failed (-1).
   int readBusyOutcome();
+  // Reads the outcome of a split wait still owed and keeps it for
+  // collectWaitReady, so no other reply is taken for it.
+  void holdOwedBusyOutcome();
 
   Session& session_;
   KorvoTimings timings_;
@@ -86,6 +89,10 @@ class KorvoLink : public IspLink {
   char enableMode_ = '2';
   bool awaitSignOn_ = true;
   int unreadBusyReplies_ = 0;
+  enum class BusyOutcome { kNone, kOwed, kHeld };
+  BusyOutcome busyOutcome_ = BusyOutcome::kNone;
+  int heldBusyOutcome_ = 0;
+  int framesDuringBusy_ = 0;
 };
 
 // The exit command's close of the programmer's port; nothing for other links.

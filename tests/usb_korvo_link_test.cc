@@ -122,6 +122,22 @@ TEST_F(KorvoLinkTest, SplitWaitSendsTheBusyCommandAndReadsItsOutcomeLater) {
   korvo.reply(".1M");
   EXPECT_EQ(link.collectWaitReady(), -1);
   EXPECT_EQ(link.programmerReadByte(), 'M');
+  EXPECT_EQ(korvo.wire(1), "b");
+
+  // A target that stays busy must not overflow the Korvo's receive queue:
+  // after 180 frames behind the busy command the link waits for the outcome.
+  EXPECT_TRUE(link.sendWaitReady());
+  int outcome = 1;
+  std::thread loader([&] {
+    for (int k = 0; k < 200; ++k) link.sendInstruction(IspInstruction{{0x40, 0x00, 0x00, 0x34}});
+    outcome = link.collectWaitReady();
+  });
+  EXPECT_EQ(korvo.wire(1 + 180 * 5).size(), 901u);
+  EXPECT_EQ(korvo.wire(1, 50), "");
+  korvo.reply("...1");
+  EXPECT_EQ(korvo.wire(20 * 5).size(), 100u);
+  loader.join();
+  EXPECT_EQ(outcome, -1);
 
   // The fast download never reads busy replies: it cannot split its waits.
   session.settings.noBusyWait = true;
