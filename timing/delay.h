@@ -1,7 +1,7 @@
 #pragma once
-// The calibrated busy wait behind every pause of the programming timing. One
-// delay unit is one microsecond; the loop speed is measured once per machine
-// and kept in "gcal.txt".
+// The wait behind every pause of the programming timing. One delay unit is one
+// microsecond of the monotonic clock; the loop speed, measured once per machine
+// and kept in "gcal.txt", paces how often a spinning wait reads the clock.
 
 #include <cstdint>
 #include <string>
