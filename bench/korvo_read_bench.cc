@@ -1,5 +1,6 @@
 // Reading memory back through the Korvo: one query frame and one answer at a
-// time, against windows of frames sent together with their answers read after.
+// time, against the sliding window that keeps frames in flight while answers
+// come back.
 // korvo-sim adds a round-trip delay like a USB link's; the run prints both
 // rates and their ratio. Asserts nothing.
 

@@ -74,6 +74,26 @@ int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
   ExtendedAddress extended(link);
   ProgressLine progress(session.console, "Bytes written to target: %ld  \r");
 
+  // A link that can split the wait for a page write sends it and goes on
+  // loading the next page while the target writes; the outcome is taken just
+  // before the next page write (or at the end), with the same message.
+  const char* owedTimeout = nullptr;
+  auto collectOwedWait = [&] {
+    if (owedTimeout != nullptr && link.collectWaitReady() < 0) {
+      session.console.print("%s", owedTimeout);
+      ++*timeouts;
+    }
+    owedTimeout = nullptr;
+  };
+  auto waitForPage = [&](const char* timeoutMessage) {
+    if (link.sendWaitReady()) {
+      owedTimeout = timeoutMessage;
+    } else if (link.waitReady() < 0) {
+      session.console.print("%s", timeoutMessage);
+      ++*timeouts;
+    }
+  };
+
   uint32_t filled = 0;    // words loaded into the page buffer
   uint32_t pageWord = 0;  // word address of the page being filled
   int32_t a = 0;
@@ -87,21 +107,18 @@ int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
     progress.update(a, a >= n);
     if (++filled == pageWords) {
       filled = 0;
+      collectOwedWait();
       ispWritePage(link, low16(pageWord));
-      if (link.waitReady() < 0) {
-        session.console.print("Error - Flash write timeout    \n");
-        ++*timeouts;
-      }
+      waitForPage("Error - Flash write timeout    \n");
       pageWord += pageWords;
     }
   }
   if (filled > 0) {
+    collectOwedWait();
     ispWritePage(link, low16(pageWord));
-    if (link.waitReady() < 0) {
-      session.console.print("Error - Flash write timeout\n");
-      ++*timeouts;
-    }
+    waitForPage("Error - Flash write timeout\n");
   }
+  collectOwedWait();
   return n;
 }
 

@@ -32,6 +32,13 @@ class IspLink {
   virtual uint8_t enableProgramming() = 0;
   // Waits for the end of a self-timed write: 0 when ready, -1 when it failed.
   virtual int waitReady() = 0;
+  // The same wait in two halves, for a link that can carry the next
+  // instructions while the target writes: true when the wait was sent and its
+  // outcome is to be taken later with collectWaitReady, in the order sent and
+  // before anything else reads from the link; false when the link cannot
+  // split it and the caller uses waitReady.
+  virtual bool sendWaitReady() { return false; }
+  virtual int collectWaitReady() { return waitReady(); }
   // Holds the target in reset for serial programming, and lets it run again.
   virtual void enterProgrammingMode() = 0;
   virtual void leaveProgrammingMode() = 0;

@@ -82,6 +82,27 @@ class ReplyWait {
   bool heard_ = false;
 };
 
+// Query frames in flight while memory is read back. The line must stay busy
+// for a whole round trip: an FTDI adapter's default latency timer holds an
+// answer up to 16 ms, and 16 ms at 115200 baud (11,520 bytes a second) are
+// about 185 bytes. On top come the frame's own way out and the scheduling of
+// both ends: a program on a busy machine reads an answer tens of ms late, and
+// every ms beyond what the window covers is a ms of idle line. Nothing on the
+// Korvo's side asks for a small window: it keeps up with frames arriving at
+// the full line rate anyway (a download streams "w" frames that fast), so
+// frames in flight wait on the wire, not in its queue; and its answers are
+// one byte per five sent, so they never back up behind each other. The one
+// ceiling is the 1024 bytes of queue the port is opened with: the whole
+// window must fit in a queue of that size should the Korvo itself fall behind.
+// 160 frames, 800 bytes or 69 ms of line, cover four 16 ms round trips and
+// leave such a queue a fifth spare.
+constexpr size_t kQueryWindowFrames = 160;
+
+// Frames sent behind a busy command before its outcome is read: 900 bytes,
+// inside a 1024-byte queue with the busy command and room to spare. A page write normally ends long
+// before (4.5 ms are 52 bytes).
+constexpr int kFramesDuringBusy = 180;
+
 }  // namespace
 
 KorvoLink::KorvoLink(Session& session, KorvoTimings timings)
@@ -238,6 +259,12 @@ void KorvoLink::sendFrame(uint8_t command, const IspInstruction& instruction) {
 }
 
 void KorvoLink::sendInstruction(const IspInstruction& instruction) {
+  // While a split wait is open the Korvo keeps what arrives until the target
+  // is ready; a target that stays busy for the Korvo's whole 2 s limit must
+  // not make it drop frames, so past a bound the outcome is read first.
+  if (busyOutcome_ == BusyOutcome::kOwed && ++framesDuringBusy_ > kFramesDuringBusy) {
+    holdOwedBusyOutcome();
+  }
   sendFrame(kWriteInstruction, instruction);
 }
 
@@ -249,20 +276,29 @@ uint8_t KorvoLink::queryInstruction(const IspInstruction& instruction) {
 
 void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t count,
                                   uint8_t* results) {
+  holdOwedBusyOutcome();
   settleUnreadBusyReplies();
-  // 16 frames are 80 bytes: far inside the Korvo's 1024-byte receive queue,
-  // and enough to hide a USB round trip behind the frames that follow.
-  constexpr size_t kWindow = 16;
-  uint8_t frames[kWindow * 5];
-  for (size_t done = 0; done < count;) {
-    size_t window = std::min(kWindow, count - done);
-    for (size_t k = 0; k < window; ++k) {
-      frames[k * 5] = kQueryFourth;
-      std::memcpy(&frames[k * 5 + 1], instructions[done + k].bytes, 4);
+  // A sliding window: the first frames go out together, and each answer that
+  // comes back lets one more frame go, so the line carries frames for the whole
+  // round trip instead of idling while the last answers of a window travel.
+  size_t sent = 0;
+  size_t answered = 0;
+  uint8_t frames[kQueryWindowFrames * 5];
+  while (answered < count) {
+    const size_t room = kQueryWindowFrames - (sent - answered);
+    const size_t batch = std::min(room, count - sent);
+    if (batch > 0) {
+      for (size_t k = 0; k < batch; ++k) {
+        frames[k * 5] = kQueryFourth;
+        std::memcpy(&frames[k * 5 + 1], instructions[sent + k].bytes, 4);
+      }
+      sendBytes(frames, batch * 5);
+      sent += batch;
     }
-    sendBytes(frames, window * 5);
-    for (size_t k = 0; k < window; ++k) results[done + k] = programmerReadByte();
-    done += window;
+    results[answered++] = programmerReadByte();
+    // Answers that have already arrived are taken together, so their frames
+    // leave in one write rather than one write each.
+    while (answered < sent && receiveWithin(results[answered], 0)) ++answered;
   }
 }
 
@@ -280,6 +316,34 @@ int KorvoLink::waitReady() {
   }
   settleUnreadBusyReplies();
   programmerSendByte(kBusyCommand);
+  return readBusyOutcome();
+}
+
+bool KorvoLink::sendWaitReady() {
+  // The fast download reads no busy replies at all; its waits stay as they are.
+  if (session_.settings.noBusyWait) return false;
+  settleUnreadBusyReplies();
+  // The Korvo keeps what arrives during the wait and acts on it afterwards, so
+  // the next page's loads can follow the busy command at once.
+  programmerSendByte(kBusyCommand);
+  busyOutcome_ = BusyOutcome::kOwed;
+  framesDuringBusy_ = 0;
+  return true;
+}
+
+void KorvoLink::holdOwedBusyOutcome() {
+  if (busyOutcome_ != BusyOutcome::kOwed) return;
+  heldBusyOutcome_ = readBusyOutcome();
+  busyOutcome_ = BusyOutcome::kHeld;
+}
+
+int KorvoLink::collectWaitReady() {
+  holdOwedBusyOutcome();
+  busyOutcome_ = BusyOutcome::kNone;
+  return heldBusyOutcome_;
+}
+
+int KorvoLink::readBusyOutcome() {
   int replies = 0;
   for (;;) {
     uint8_t reply = programmerReadByte();

@@ -60,12 +60,14 @@ class KorvoLink : public IspLink {
   // IspLink.
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
-  // Sends a window of query frames in one write, then reads their answers:
-  // one round trip to the Korvo per window instead of one per byte.
+  // Keeps a window of query frames in flight, sending more as answers come:
+  // the same frames and one answer each, without a round trip per byte.
   void queryInstructions(const IspInstruction* instructions, size_t count,
                          uint8_t* results) override;
   uint8_t enableProgramming() override;
   int waitReady() override;
+  bool sendWaitReady() override;
+  int collectWaitReady() override;
   void enterProgrammingMode() override { enterProgrammingMode(enableMode_); }
   void leaveProgrammingMode() override;
   void pulseReset(int32_t units) override;
@@ -80,6 +82,11 @@ class KorvoLink : public IspLink {
   // Reads the answers still owed to busy commands that the fast download sent
   // without waiting, so that they are not taken for the next reply.
   void settleUnreadBusyReplies();
+  // The replies to one busy command up to ready ('0', 0) or failed (-1).
+  int readBusyOutcome();
+  // Reads the outcome of a split wait still owed and keeps it for
+  // collectWaitReady, so no other reply is taken for it.
+  void holdOwedBusyOutcome();
 
   Session& session_;
   KorvoTimings timings_;
@@ -88,6 +95,10 @@ class KorvoLink : public IspLink {
   char enableMode_ = '2';
   bool awaitSignOn_ = true;
   int unreadBusyReplies_ = 0;
+  enum class BusyOutcome { kNone, kOwed, kHeld };
+  BusyOutcome busyOutcome_ = BusyOutcome::kNone;
+  int heldBusyOutcome_ = 0;
+  int framesDuringBusy_ = 0;
 };
 
 // The exit command's close of the programmer's port; nothing for other links.

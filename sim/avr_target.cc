@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/target_clock.h"
+
 namespace {
 
 // RESET must stay low this long before Programming Enable is accepted
@@ -41,6 +43,7 @@ void AvrTarget::setResetLow(bool low) {
   // a target that is out of step by pulsing RESET.
   framePosition_ = 0;
   output_ = 0xFF;
+  sckTimed_ = false;
   if (low) {
     resetLowSince_ = earliestArrival();
   } else {
@@ -173,6 +176,30 @@ void AvrTarget::noteViolation(const char* what, bool showFrame, int64_t shortMic
                   static_cast<long long>(shortMicros));
   }
   stats_.firstViolation = text;
+}
+
+double AvrTarget::clockHz() const {
+  return clockHz_ > 0 ? clockHz_ : fuseSelectedClockHz(*part_, fuseLow_);
+}
+
+void AvrTarget::sckChanged(bool high) {
+  const int64_t now = clock_->nowNanos();
+  if (sckTimed_) {
+    // Scaled like every datasheet time: a chip at 1/1000 of its times runs
+    // its clock 1000 times faster.
+    const double minimumNanos = 2e9 / clockHz() * clock_->scale();
+    const int64_t phaseNanos = now - sckSinceNanos_;
+    if (static_cast<double>(phaseNanos) < minimumNanos) {
+      ++stats_.shortSckPhases;
+      char text[120];
+      std::snprintf(text, sizeof text, "SCK %s for %.2f us, under 2 clock cycles (%.2f us)",
+                    high ? "low" : "high", static_cast<double>(phaseNanos) / 1000.0,
+                    minimumNanos / 1000.0);
+      noteViolation(text, false, 0);
+    }
+  }
+  sckTimed_ = true;
+  sckSinceNanos_ = now;
 }
 
 void AvrTarget::recognizeEnable() {

@@ -23,7 +23,10 @@ struct TargetStats {
   uint64_t busyViolations = 0;   // an instruction other than the poll while busy
   uint64_t emptyPageWrites = 0;  // page write with nothing loaded
   uint64_t earlyEnables = 0;     // Programming Enable under 20 ms after RESET went low
-  uint64_t violations() const { return busyViolations + emptyPageWrites + earlyEnables; }
+  uint64_t shortSckPhases = 0;   // SCK high or low for under 2 target clock cycles
+  uint64_t violations() const {
+    return busyViolations + emptyPageWrites + earlyEnables + shortSckPhases;
+  }
   // What the first violation was, in words, so a failed run says how far off
   // the host was; empty while there is none.
   std::string firstViolation;
@@ -53,6 +56,14 @@ class AvrTarget {
   // earliest moment, busy checks at the latest, so only a host that provably
   // did not wait is caught. 0 (the default) for a link without that doubt.
   void setArrivalSlackMicros(int64_t micros) { arrivalSlack_ = micros > 0 ? micros : 0; }
+
+  // A link that drives SCK itself reports each edge while RESET is low; a
+  // phase shorter than 2 cycles of the target's clock is a violation, as it
+  // would corrupt what a real chip shifts.
+  void sckChanged(bool high);
+  // The target's clock in Hz; 0 (the default) takes it from the low fuse.
+  void setClockHz(double hz) { clockHz_ = hz > 0 ? hz : 0; }
+  double clockHz() const;
 
   bool inProgrammingMode() const;
   bool busy() const;  // a self-timed operation is still running
@@ -115,6 +126,9 @@ class AvrTarget {
   uint8_t output_ = 0xFF;
 
   int64_t arrivalSlack_ = 0;
+  double clockHz_ = 0;
+  bool sckTimed_ = false;  // an SCK edge has been seen since RESET fell
+  int64_t sckSinceNanos_ = 0;
   int64_t busyUntil_ = 0;
   bool busyForever_ = false;
   uint64_t writeGeneration_ = 0;

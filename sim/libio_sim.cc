@@ -11,6 +11,8 @@
 //   PELLORY_SIM_FAULT       no-cable, target-absent, target-absent-low,
 //                           busy-forever or wrong-signature
 //   PELLORY_SIM_PORT        base address in hex (378)
+//   PELLORY_SIM_CLOCK_HZ    the target's clock, in place of what its fuses
+//                           select; SCK phases under 2 cycles are violations
 // An invalid value is reported on stderr and leaves the port without a cable,
 // so the run fails visibly instead of going on with a default it did not ask
 // for.
@@ -156,6 +158,14 @@ void configure() {
     }
     base = static_cast<uint16_t>(value);
   }
+  double clockHz = 0;
+  if (const char* text = environment("PELLORY_SIM_CLOCK_HZ")) {
+    char* end = nullptr;
+    clockHz = std::strtod(text, &end);
+    if (*end != '\0' || !std::isfinite(clockHz) || clockHz <= 0) {
+      return complain("PELLORY_SIM_CLOCK_HZ", text, "a frequency in Hz, above 0");
+    }
+  }
   TargetFaults faults;
   bool plugged = true;
   if (const char* text = environment("PELLORY_SIM_FAULT")) {
@@ -173,6 +183,7 @@ void configure() {
 
   m.clock = std::make_unique<SimClock>(scale);
   m.target = std::make_unique<AvrTarget>(*part, *m.clock, faults);
+  m.target->setClockHz(clockHz);
   if (const char* path = environment("PELLORY_SIM_STATE")) {
     m.statePath = path;
     std::string error;

@@ -25,6 +25,13 @@ class SimClock {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  // Monotonic now, in nanoseconds, for times shorter than a few microseconds.
+  int64_t nowNanos() const {
+    if (manual_) return manualNow_ * 1000;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   // A datasheet duration in microseconds, scaled.
   int64_t scaled(int64_t datasheetMicros) const {
     return static_cast<int64_t>(static_cast<double>(datasheetMicros) * scale_);

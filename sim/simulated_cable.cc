@@ -57,6 +57,7 @@ void SimulatedCable::driveLines(uint8_t before, uint8_t after) {
   if (!resetLowAfter) return;
   const bool sckBefore = wasOn && (before & kSck);
   const bool sckAfter = isOn && (after & kSck);
+  if (sckBefore != sckAfter) target_->sckChanged(sckAfter);
   if (!sckBefore && sckAfter) {
     if (bitsIn_ == 0) outgoing_ = target_->pendingOutput();
     shiftRegister_ = static_cast<uint8_t>(shiftRegister_ << 1 | ((after & kMosi) ? 1 : 0));

@@ -10,6 +10,7 @@
 
 #include "engine/memory_transfer.h"
 #include "engine/progress_line.h"
+#include "engine/transfer_limits.h"
 #include "tests/support/engine_harness.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/temp_dir.h"
@@ -84,6 +85,32 @@ TEST_F(Transfer, PageTimeoutsAreReportedAndProgrammingGoesOn) {
   ASSERT_EQ(writes.size(), 3u);
   EXPECT_EQ(writes[1].bytes[2], 0x40);
   EXPECT_EQ(writes[2].bytes[2], 0x80);
+}
+
+// A link that overlaps waits gets each page's wait sent right after the page
+// write and collected after the next page's loads, before its write; every
+// outcome is still reported with its page's message, the last one included.
+TEST_F(Transfer, SplitPageWaitsAreCollectedBeforeTheNextPageWriteAndAtTheEnd) {
+  h.link.splitWaits = true;
+  h.link.waitResults = {0, -1, -1};
+  loadImage(randomBytes(2 * kPageBytes + 2, 3));
+  h.console.clearOutput();
+  int32_t timeouts = 0;
+  EXPECT_EQ(programFlashCounting(h.session, 2 * kPageBytes + 2, &timeouts), 2 * kPageBytes + 2);
+  EXPECT_EQ(timeouts, 2);
+  std::string out = h.console.output();
+  EXPECT_NE(out.find("Error - Flash write timeout    \n"), std::string::npos);
+  EXPECT_NE(out.find("Error - Flash write timeout\n"), std::string::npos);
+  std::string order;
+  for (const LinkEvent& event : h.link.events()) {
+    if (event.kind == LinkEvent::kWaitSent) order += "S";
+    if (event.kind == LinkEvent::kWaitReady) order += "C";
+    if (event.kind == LinkEvent::kSend && event.instruction.bytes[0] == 0x4C) order += "W";
+    if (event.kind == LinkEvent::kSend && event.instruction.bytes[0] == 0x40) {
+      if (order.empty() || order.back() != 'L') order += "L";
+    }
+  }
+  EXPECT_EQ(order, "LWSLCWSLCWSC");
 }
 
 TEST_F(Transfer, ReadFlashOfAnOddCountReadsTheWholeLastWord) {

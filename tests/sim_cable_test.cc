@@ -11,6 +11,7 @@
 
 #include "link_lpt/port_io_api.h"
 #include "sim/simulated_cable.h"
+#include "sim/target_clock.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -19,6 +20,8 @@ namespace {
 struct BitBanger {
   std::function<void(uint16_t, uint8_t)> set, clear;
   std::function<int16_t(uint16_t, uint8_t)> get;
+  // Called after each SCK edge: how long the host holds the phase.
+  std::function<void()> holdPhase = [] {};
   uint16_t base = 0x378;
 
   void line(uint8_t bit, bool level) { level ? set(base, bit) : clear(base, bit); }
@@ -56,8 +59,10 @@ struct BitBanger {
     for (int bit = 7; bit >= 0; --bit) {
       line(5, (out >> bit) & 1);
       line(4, 1);
+      holdPhase();
       in = static_cast<uint8_t>(in << 1 | (get(base + 1, 6) != 0 ? 1 : 0));
       line(4, 0);
+      holdPhase();
     }
     return in;
   }
@@ -81,7 +86,9 @@ struct CableBench {
     host.get = [this](uint16_t a, uint8_t b) -> int16_t {
       return (cable.read(a) >> b) & 1 ? -1 : 0;
     };
+    host.holdPhase = [this] { clock.advanceMicros(phaseMicros); };
   }
+  int64_t phaseMicros = 2;  // 2 cycles of the 1 MHz that factory fuses give
   SimClock clock = SimClock::manual();
   AvrTarget target;
   SimulatedCable cable;
@@ -135,6 +142,55 @@ TEST(SimCableTest, BitBangedEnableAndSignatureRead) {
   EXPECT_FALSE(bench.target.inProgrammingMode());
   EXPECT_EQ(bench.target.stats().instructions, 8u);
   EXPECT_EQ(bench.target.stats().violations(), 0u);
+}
+
+// A real chip needs SCK high and low for 2 of its clock cycles each, at the
+// clock its low fuse selects; shorter phases corrupt what it shifts.
+TEST(SimCableTest, SckPhasesUnderTwoTargetClockCyclesAreViolations) {
+  CableBench bench;
+  bench.phaseMicros = 1;
+  bench.host.enterProgrammingMode();
+  bench.clock.advanceMicros(30000);
+  bench.host.enable();
+  EXPECT_EQ(bench.target.stats().shortSckPhases, 63u);  // 64 phases, the first untimed
+  EXPECT_EQ(bench.target.stats().violations(), 63u);
+  EXPECT_EQ(bench.target.stats().firstViolation,
+            "SCK high for 1.00 us, under 2 clock cycles (2.00 us)");
+
+  // Without CKDIV8 the internal RC runs at 8 MHz: 1 us phases are ample.
+  CableBench fast;
+  fast.phaseMicros = 1;
+  fast.target.setFuses(0xE2, 0x99, 0xFF);
+  fast.host.enterProgrammingMode();
+  fast.clock.advanceMicros(30000);
+  EXPECT_EQ(fast.host.enable(), 0x53);
+  EXPECT_EQ(fast.target.stats().violations(), 0u);
+
+  // A clock set from outside wins over the fuses: a 500 kHz part needs 4 us.
+  CableBench slow;
+  slow.target.setClockHz(500e3);
+  slow.host.enterProgrammingMode();
+  slow.clock.advanceMicros(30000);
+  slow.host.enable();
+  EXPECT_EQ(slow.target.stats().shortSckPhases, 63u);
+}
+
+TEST(SimCableTest, TargetClockFollowsTheLowFuse) {
+  const SimPart& m644p = *findSimPart("ATmega644P");
+  EXPECT_EQ(fuseSelectedClockHz(m644p, m644p.factoryLow), 1e6);
+  EXPECT_EQ(fuseSelectedClockHz(m644p, 0xE2), 8e6);
+  EXPECT_EQ(fuseSelectedClockHz(m644p, 0x63), 16e3);  // 128 kHz / 8
+  const SimPart& m16 = *findSimPart("ATmega16");
+  EXPECT_EQ(fuseSelectedClockHz(m16, m16.factoryLow), 1e6);
+  EXPECT_EQ(fuseSelectedClockHz(m16, 0xE4), 8e6);
+  // An external crystal is assumed at 8 MHz, so the AT90USB162's factory
+  // setting (crystal, CKDIV8) is 1 MHz like the rest.
+  const SimPart& usb = *findSimPart("AT90USB162");
+  EXPECT_EQ(fuseSelectedClockHz(usb, usb.factoryLow), 1e6);
+  for (int i = 0; i < simPartCount(); ++i) {
+    EXPECT_EQ(fuseSelectedClockHz(simParts()[i], simParts()[i].factoryLow), 1e6)
+        << simParts()[i].name;
+  }
 }
 
 TEST(SimCableTest, EnableTooSoonAfterResetFailsUntilResetIsPulsed) {

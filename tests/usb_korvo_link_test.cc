@@ -10,12 +10,17 @@
 #include <string>
 #include <thread>
 
+#include "engine/isp_instructions.h"
+#include "engine/programming_mode.h"
 #include "frontend/profile.h"
 #include "link_usb/device_names.h"
 #include "link_usb/korvo_link.h"
 #include "run/console.h"
 #include "run/session.h"
+#include "sim/avr_target.h"
 #include "tests/support/pty_korvo.h"
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
 #include "timing/delay.h"
 
 namespace {
@@ -78,24 +83,73 @@ TEST_F(KorvoLinkTest, InstructionsTravelAsFramesOfOneWriteEach) {
   EXPECT_EQ(hexBytes(korvo.wire(10)), "77 ac 80 00 00 33 ac 53 00 00");
 }
 
-TEST_F(KorvoLinkTest, RunsOfQueriesGoOutSixteenFramesAWriteWithAnswersInOrder) {
-  // Reading memory back: 20 queries, the first 16 in one write before any
-  // answer is read, then the other 4; each frame still gets exactly one byte.
-  IspInstruction reads[20];
+TEST_F(KorvoLinkTest, RunsOfQueriesKeepAWindowInFlightThatSlidesAsAnswersArrive) {
+  // Reading memory back: 200 queries against a Korvo that answers only when
+  // the test lets it. The first 160 frames go out before any answer, then one
+  // more frame for each answer; every frame still gets exactly one byte.
+  constexpr size_t kCount = 200;
+  IspInstruction reads[kCount];
   std::string answers;
   std::string expectedWire;
-  for (uint8_t k = 0; k < 20; ++k) {
-    reads[k] = IspInstruction{{0xA0, 0x00, k, 0x00}};
-    answers.push_back(static_cast<char>(0x80 + k));
-    expectedWire += std::string("\x34\xa0\x00", 3) + static_cast<char>(k) + std::string(1, '\0');
+  for (size_t k = 0; k < kCount; ++k) {
+    const uint8_t low = static_cast<uint8_t>(k);
+    reads[k] = IspInstruction{{0xA0, 0x00, low, 0x00}};
+    // 0x80 ^ low keeps every answer distinct from its neighbours.
+    answers.push_back(static_cast<char>(0x80 ^ low));
+    expectedWire += std::string("\x34\xa0\x00", 3) + static_cast<char>(low) + std::string(1, '\0');
   }
-  korvo.reply(answers);
-  uint8_t results[20] = {};
-  size_t writesBefore = link.portWriteCalls();
-  link.queryInstructions(reads, 20, results);
-  EXPECT_EQ(link.portWriteCalls() - writesBefore, 2u);
-  EXPECT_EQ(hexBytes(korvo.wire(100)), hexBytes(expectedWire));
-  for (uint8_t k = 0; k < 20; ++k) EXPECT_EQ(results[k], 0x80 + k);
+  uint8_t results[kCount] = {};
+  std::thread reader([&] { link.queryInstructions(reads, kCount, results); });
+  std::string wire = korvo.wire(160 * 5);
+  EXPECT_EQ(wire.size(), 800u);
+  EXPECT_EQ(korvo.wire(1, 50), "");  // the window is full until an answer comes
+  korvo.reply(answers.substr(0, 1));
+  wire += korvo.wire(5);
+  EXPECT_EQ(korvo.wire(1, 50), "");
+  korvo.reply(answers.substr(1, 10));
+  wire += korvo.wire(50);
+  EXPECT_EQ(korvo.wire(1, 50), "");
+  korvo.reply(answers.substr(11));
+  reader.join();
+  wire += korvo.wire(kCount * 5 - wire.size());
+  EXPECT_EQ(hexBytes(wire), hexBytes(expectedWire));
+  for (size_t k = 0; k < kCount; ++k) EXPECT_EQ(results[k], 0x80 ^ k) << k;
+}
+
+TEST_F(KorvoLinkTest, SplitWaitSendsTheBusyCommandAndReadsItsOutcomeLater) {
+  // A page write's wait goes out at once; the next page's loads follow it
+  // before its replies are read, and the outcome is still the replies' own.
+  EXPECT_TRUE(link.sendWaitReady());
+  link.sendInstruction(IspInstruction{{0x40, 0x00, 0x00, 0x12}});
+  EXPECT_EQ(hexBytes(korvo.wire(6)), "62 77 40 00 00 12");
+  korvo.reply("..0");
+  EXPECT_EQ(link.collectWaitReady(), 0);
+  EXPECT_TRUE(link.sendWaitReady());
+  korvo.reply(".1M");
+  EXPECT_EQ(link.collectWaitReady(), -1);
+  EXPECT_EQ(link.programmerReadByte(), 'M');
+  EXPECT_EQ(korvo.wire(1), "b");
+
+  // A target that stays busy must not overflow the Korvo's receive queue:
+  // after 180 frames behind the busy command the link waits for the outcome.
+  EXPECT_TRUE(link.sendWaitReady());
+  int outcome = 1;
+  std::thread loader([&] {
+    for (int k = 0; k < 200; ++k) link.sendInstruction(IspInstruction{{0x40, 0x00, 0x00, 0x34}});
+    outcome = link.collectWaitReady();
+  });
+  EXPECT_EQ(korvo.wire(1 + 180 * 5).size(), 901u);
+  EXPECT_EQ(korvo.wire(1, 50), "");
+  korvo.reply("...1");
+  EXPECT_EQ(korvo.wire(20 * 5).size(), 100u);
+  loader.join();
+  EXPECT_EQ(outcome, -1);
+
+  // The fast download never reads busy replies: it cannot split its waits.
+  session.settings.noBusyWait = true;
+  EXPECT_FALSE(link.sendWaitReady());
+  EXPECT_EQ(link.waitReady(), 0);
+  EXPECT_EQ(korvo.wire(1), "b");
 }
 
 TEST_F(KorvoLinkTest, ProgrammingModeSequenceDropsChatterBeforeTheAcceptance) {
@@ -368,6 +422,60 @@ TEST(KorvoDeviceNames, ChannelIndexPrefixAndConfiguredPath) {
   EXPECT_EQ(programmerDevicePath(settings, "/dev/ttyUSB"), "/dev/ttyUSB10");
   settings.comDevicePath = "/dev/serial/by-id/korvo";
   EXPECT_EQ(programmerDevicePath(settings, "/dev/ttyUSB"), "/dev/serial/by-id/korvo");
+}
+
+}  // namespace
+
+namespace {
+
+// Memory read back through korvo-sim answering every reply 3 ms late, as a
+// USB round trip does: the window hands back exactly what one query at a time
+// reads, byte for byte and in order, and what the chip holds.
+TEST(KorvoQueryWindow, ReadsTheSameBytesAsSingleQueriesFromAKorvoThatAnswersLate) {
+  TempDir dir;
+  SimClock chipClock;
+  AvrTarget chip(*findSimPart("ATmega644P"), chipClock);
+  for (size_t i = 0; i < chip.eeprom().size(); ++i) {
+    chip.eeprom()[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  }
+  for (size_t i = 0; i < 4096; ++i) chip.flash()[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+  ASSERT_TRUE(chip.saveState(dir.file("chip.state")));
+  KorvoSimProcess korvo;
+  ASSERT_TRUE(korvo.start(dir.file("ttyKorvo1"), {"--time-scale", "0.001", "--latency-us", "3000",
+                                                  "--state", dir.file("chip.state")}))
+      << korvo.error();
+
+  ScriptedConsole console;
+  Session session(tarnwickProfile(), console);
+  session.settings.comDevicePath = dir.file("ttyKorvo1");
+  KorvoLink link(session);
+  ASSERT_EQ(link.openProgrammerPort(), 1) << console.output();
+  ASSERT_TRUE(link.checkSignOn());
+  session.link = &link;
+  enterProgrammingMode(session);
+  ASSERT_EQ(link.enableProgramming(), 0x53);
+
+  constexpr size_t kBytes = 200;
+  uint8_t single[kBytes];
+  for (size_t i = 0; i < kBytes; ++i) {
+    single[i] = ispReadEepromByte(link, static_cast<uint16_t>(1000 + i));
+  }
+  uint8_t windowed[kBytes];
+  ispReadEepromBytes(link, 1000, kBytes, windowed);
+  uint8_t flash[kIspReadRunBytes];
+  ispLoadExtendedAddress(link, 0);
+  ispReadFlashBytes(link, 1001, kIspReadRunBytes, flash);
+  leaveProgrammingMode(session);
+  link.closePort();
+  korvo.stop();
+
+  for (size_t i = 0; i < kBytes; ++i) {
+    EXPECT_EQ(windowed[i], single[i]) << "EEPROM byte " << 1000 + i;
+    EXPECT_EQ(single[i], chip.eeprom()[1000 + i]) << "EEPROM byte " << 1000 + i;
+  }
+  for (size_t i = 0; i < kIspReadRunBytes; ++i) {
+    ASSERT_EQ(flash[i], chip.flash()[1001 + i]) << "flash byte " << 1001 + i;
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// The calibrated busy wait behind every pause of the programming timing. One
-// delay unit is one microsecond; the loop speed is measured once per machine
-// and kept in "gcal.txt".
+// The wait behind every pause of the programming timing. One delay unit is one
+// microsecond of the monotonic clock; the loop speed, measured once per machine
+// and kept in "gcal.txt", paces how often a spinning wait reads the clock.
 
 #include <cstdint>
 #include <string>
@@ -19,15 +19,15 @@ void setLoopsPerMicrosecond(int32_t loops);  // tests and start-up only
 // Runs the countdown loop `count` times; never folded away by the optimiser.
 void busyCountdown(int32_t count);
 // Waits from this length on are the chip's datasheet times (RESET settling,
-// fuse and fixed write waits) and are never cut short. The short ones (SPI
-// clock phases, RESET steps, the gap between busy polls) are pure countdown:
-// bracketing 2 us with two clock reads would change what they time, and a
-// parallel-port access takes about a microsecond of its own anyway.
-constexpr int32_t kClockCheckedUnits = 1000;
+// fuse and fixed write waits): they sleep on the monotonic clock and spin only
+// their last stretch, so a run that waits on its target leaves the processor
+// to others. The short ones (SPI clock phases, RESET steps, the gap between
+// busy polls) spin throughout: a sleep cannot be woken that precisely.
+constexpr int32_t kSleepingUnits = 1000;
 
-// Busy-waits n units: the calibrated countdown, and for waits of
-// kClockCheckedUnits or more never less than n microseconds of the monotonic
-// clock. No call into the operating system.
+// Waits n units, one unit being one microsecond: never less than n
+// microseconds of the monotonic clock, and on a quiet machine little more. The
+// calibrated loop count sets how often the clock is read while spinning.
 void delayUnits(int32_t n);
 
 // Microseconds per countdown iteration from one measuring run; also sets the

@@ -27,6 +27,8 @@ std::string LinkEvent::text() const {
       return "enable";
     case kWaitReady:
       return "wait " + std::to_string(value);
+    case kWaitSent:
+      return "wait sent";
     case kEnter:
       return "enter";
     case kLeave:
@@ -64,6 +66,16 @@ int ScriptedLink::waitReady() {
   }
   events_.push_back({LinkEvent::kWaitReady, {}, result});
   return result;
+}
+
+bool ScriptedLink::sendWaitReady() {
+  if (!splitWaits) return false;
+  events_.push_back({LinkEvent::kWaitSent, {}, 0});
+  return true;
+}
+
+int ScriptedLink::collectWaitReady() {
+  return waitReady();
 }
 
 void ScriptedLink::enterProgrammingMode() {

@@ -13,12 +13,13 @@
 #include "engine/isp_link.h"
 
 struct LinkEvent {
-  enum Kind { kSend, kQuery, kEnable, kWaitReady, kEnter, kLeave, kPulse, kDelay };
+  enum Kind { kSend, kQuery, kEnable, kWaitReady, kEnter, kLeave, kPulse, kDelay, kWaitSent };
   Kind kind;
   IspInstruction instruction{};  // kSend and kQuery
   int32_t value = 0;             // kPulse and kDelay units, kWaitReady result
 
-  // "send AC 80 00 00", "query 30 00 02 00", "wait 0", "delay 10000", ...
+  // "send AC 80 00 00", "query 30 00 02 00", "wait 0", "delay 10000",
+  // "wait sent", ... (a split wait's outcome reads "wait 0" when collected)
   std::string text() const;
 };
 
@@ -37,11 +38,16 @@ class ScriptedLink : public IspLink {
   std::deque<uint8_t> enableEchoes;
   // Results of successive waitReady calls; 0 once the list is used up.
   std::deque<int> waitResults;
+  // Splits the waits in two, as a link that overlaps them does; the outcome
+  // comes from waitResults when collected.
+  bool splitWaits = false;
 
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
   uint8_t enableProgramming() override;
   int waitReady() override;
+  bool sendWaitReady() override;
+  int collectWaitReady() override;
   void enterProgrammingMode() override;
   void leaveProgrammingMode() override;
   void pulseReset(int32_t units) override;

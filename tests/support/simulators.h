@@ -16,9 +16,9 @@
 constexpr double kSimTimeScale = 0.001;
 
 // Writes "gcal.txt" in `directory` with a loop count a hundredth of this
-// machine's: every wait of the programs becomes a hundredth as long, still ten
-// times what a chip running at kSimTimeScale needs. For pellory, whose
-// simulated cable runs inside the program and sees every wait as it happens.
+// machine's, sparing the programs their measuring run. The count only sets how
+// often the waits read the clock, so the waits keep their full length: the
+// simulated chips run at kSimTimeScale and need far less.
 void writeFastCalibration(const std::string& directory);
 
 // Writes "gcal.txt" with this machine's own loop count. For tarnwick: korvo-sim

@@ -1,0 +1,71 @@
+// tarnwick against the line to the Korvo: at 115200 baud the line carries
+// 11,520 bytes a second and every flash byte costs a five-byte frame, so no
+// transfer can beat 2,304 bytes a second. korvo-sim paces every byte at the
+// baud rate and holds each reply for a USB round trip: 1 ms (USB CDC) and
+// 16 ms (an FTDI adapter's default latency timer). The chip runs at its
+// datasheet times. Each whole tarnwick run, start-up included, is set against
+// the time the wire alone needs for its memory bytes; the processor share of
+// each run is printed beside it. Prints ratios; asserts nothing.
+//
+// Usage: korvo_wire_bench [DOWNLOAD_BYTES]   (12288 by default)
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/tarnwick_run.h"
+#include "tests/support/hex_text.h"
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr double kLineBytesPerSecond = 11520.0;
+constexpr double kFrameBytes = 5.0;
+constexpr double kWireBytesPerSecond = kLineBytesPerSecond / kFrameBytes;
+constexpr long kFlashBytes = 65536;  // the ATmega644P
+
+void report(const char* what, double memoryBytes, const RunCost& cost) {
+  double wire = memoryBytes / kWireBytesPerSecond;
+  std::printf("  %-26s wall %7.2f s  wire %7.2f s  ratio %.3f  CPU share %.3f  (status %d)\n", what,
+              cost.wallSeconds, wire, cost.wallSeconds > 0 ? wire / cost.wallSeconds : 0.0,
+              cost.cpuShare(), cost.status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long downloadBytes = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 12288;
+  if (downloadBytes <= 0 || downloadBytes > kFlashBytes) {
+    std::fprintf(stderr, "korvo_wire_bench: the download size must be 1 to %ld bytes\n",
+                 kFlashBytes);
+    return 2;
+  }
+  std::printf("ATmega644P at datasheet speed, 115200 baud, wire limit %.0f bytes/s\n",
+              kWireBytesPerSecond);
+  for (int latency : {1000, 16000}) {
+    TempDir dir;
+    writeRealCalibration(dir.path());
+    writeFile(dir.file("sfconfig.txt"), "comchannel com2\nbaudrate 115200\n");
+    writeFile(dir.file("image.hex"),
+              intelHexText(randomBytes(static_cast<size_t>(downloadBytes), 14)));
+    KorvoSimProcess korvo;
+    if (!korvo.start(dir.file("ttyKorvo1"),
+                     {"--part", "ATmega644P", "--time-scale", "1", "--baud-pacing", "--latency-us",
+                      std::to_string(latency), "--state", dir.file("chip.state")})) {
+      std::fprintf(stderr, "korvo_wire_bench: %s\n", korvo.error().c_str());
+      return 1;
+    }
+    const std::string prefix = dir.file("ttyKorvo");
+    std::printf("round trip %d us:\n", latency);
+    report("download -nv", static_cast<double>(downloadBytes),
+           runTarnwick(dir.path(), prefix, {"-nv", "-dfimage.hex"}));
+    report("download and verify", 2.0 * static_cast<double>(downloadBytes),
+           runTarnwick(dir.path(), prefix, {"-dfimage.hex"}));
+    report("upload, whole flash", static_cast<double>(kFlashBytes),
+           runTarnwick(dir.path(), prefix, {"-ufback.hex"}));
+    korvo.stop();
+  }
+  return 0;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Runs tarnwick as its own process in a benchmark's directory and measures
+// the wall time and the processor time it took.
+
+#include <string>
+#include <vector>
+
+struct RunCost {
+  double wallSeconds = 0;
+  double cpuSeconds = 0;
+  int status = -1;
+  double cpuShare() const { return wallSeconds > 0 ? cpuSeconds / wallSeconds : 0.0; }
+};
+
+// Starts tarnwick in `directory` with COM2 at `ttyPrefix`1 and returns its pid;
+// finishTarnwick waits for it. Split so several can run at once.
+int startTarnwick(const std::string& directory, const std::string& ttyPrefix,
+                  const std::vector<std::string>& commands);
+RunCost finishTarnwick(int pid, double startedSeconds);
+
+RunCost runTarnwick(const std::string& directory, const std::string& ttyPrefix,
+                    const std::vector<std::string>& commands);
+
+// Seconds on the monotonic clock, for finishTarnwick.
+double monotonicSeconds();
