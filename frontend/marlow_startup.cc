@@ -7,6 +7,7 @@
 #include "link_lpt/marlow_link.h"
 #include "link_lpt/port_library.h"
 #include "run/session.h"
+#include "timing/delay.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ std::unique_ptr<IspLink> startMarlow(Session& session) {
     session.console.print("Can't load port I/O library: %s\n", portLibraryError().c_str());
     return nullptr;
   }
+  // Against a simulated chip that runs faster than the datasheet, the waits
+  // run faster with it; the real library leaves them at their full length.
+  setDelayTimeScale(portLibraryTimeScale());
   auto link = std::make_unique<MarlowLink>(session, boundPortBits());
   if (!cablePresent(link->port())) return nullptr;
   session.link = link.get();

@@ -74,6 +74,13 @@ void unbindPortLibrary() {
   libraryHandle = nullptr;
 }
 
+double portLibraryTimeScale() {
+  if (!libraryHandle) return 1.0;
+  using TimeScaleFn = double (*)();
+  auto timeScale = reinterpret_cast<TimeScaleFn>(dlsym(libraryHandle, "PellorySimTimeScale"));
+  return timeScale ? timeScale() : 1.0;
+}
+
 const std::string& portLibraryError() {
   return lastError;
 }

@@ -20,6 +20,10 @@ int bindPortLibraryFrom(const std::string& path);
 // successful bind; harmless when nothing is bound.
 void unbindPortLibrary();
 
+// The time scale of the chip behind a simulated cable, which declares it
+// (PellorySimTimeScale); 1 for the real library and while nothing is bound.
+double portLibraryTimeScale();
+
 // The loader's reason for the last failed bind.
 const std::string& portLibraryError();
 // The bound bit operations; all empty while nothing is bound.

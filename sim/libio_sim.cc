@@ -247,6 +247,14 @@ SIM_EXPORT void PellorySimReset(void) {
   start();
 }
 
+// How fast the simulated chip runs its datasheet times against the real ones
+// (PELLORY_SIM_TIME_SCALE). Only the simulated cable has this entry point: a
+// program that finds it may shorten its waits in the same proportion.
+SIM_EXPORT double PellorySimTimeScale(void) {
+  CableModule& m = module();
+  return m.configured ? m.clock->scale() : 1.0;
+}
+
 SIM_EXPORT void PortOut(uint16_t address, uint8_t value) {
   writeRegister(address, value);
 }

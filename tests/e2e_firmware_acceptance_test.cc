@@ -67,7 +67,7 @@ class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
     const AcceptanceCase& c = GetParam();
     ProcessOptions options;
     options.workingDirectory = dir_.path();
-    options.timeLimitSeconds = 1200;
+    options.timeLimitSeconds = 600;
     std::string state = dir_.file("chip.state");
     if (c.program == Program::kPellory) {
       options.environment = simulatedCableEnvironment(partName(c), state);

@@ -42,6 +42,23 @@ TEST_F(PortLibraryTest, TheRealLibraryBindsEveryEntryPointAndRegistersOneExitHan
   unbindPortLibrary();  // the exit handler may follow an explicit release
 }
 
+// pellory shortens its waits only for a chip that runs faster than the
+// datasheet, and only the simulated cable can say so: the real library must
+// leave every wait at full length.
+TEST_F(PortLibraryTest, OnlyTheSimulatedCableDeclaresAFasterChip) {
+  EXPECT_EQ(portLibraryTimeScale(), 1.0);
+  ASSERT_EQ(bindPortLibraryFrom(kRealLibrary), 0) << portLibraryError();
+  EXPECT_EQ(portLibraryTimeScale(), 1.0);
+
+  setenv("PELLORY_SIM_TIME_SCALE", "0.25", 1);
+  ASSERT_EQ(bindPortLibraryFrom(std::string(AVRISP_BINARY_DIR) + "/sim/libio.so"), 0)
+      << portLibraryError();
+  unsetenv("PELLORY_SIM_TIME_SCALE");
+  EXPECT_EQ(portLibraryTimeScale(), 0.25);
+  unbindPortLibrary();
+  EXPECT_EQ(portLibraryTimeScale(), 1.0);
+}
+
 TEST_F(PortLibraryTest, AMissingLibraryIsReportedWithTheLoadersReason) {
   int registrations = portLibraryExitRegistrations();
   EXPECT_EQ(bindPortLibraryFrom("/nonexistent/libio.so"), 1);

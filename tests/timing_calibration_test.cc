@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 
 #include "run/console.h"
 #include "tests/support/shared_folder.h"
@@ -143,6 +144,25 @@ TEST(Delay, NoWaitIsShorterThanAskedWhateverTheCount) {
     }
   }
   setLoopsPerMicrosecond(saved);
+}
+
+// Against a simulated chip at a fraction of its datasheet times the waits
+// shrink in proportion, and never below that; a scale that would lengthen or
+// make no sense leaves the real microsecond.
+TEST(Delay, ASimulatedTimeScaleShortensWaitsInProportionOnly) {
+  setDelayTimeScale(0.5);
+  EXPECT_EQ(delayTimeScale(), 0.5);
+  for (int32_t units : {2, 100, 2 * kSleepingUnits, 20000}) {
+    const auto start = std::chrono::steady_clock::now();
+    delayUnits(units);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(units / 2))
+        << units << " units at half scale";
+  }
+  for (double unusable : {2.0, -1.0, std::nan("")}) {
+    setDelayTimeScale(unusable);
+    EXPECT_EQ(delayTimeScale(), 1.0) << unusable;
+  }
+  setDelayTimeScale(1.0);
 }
 
 }  // namespace

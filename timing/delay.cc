@@ -7,6 +7,7 @@
 
 namespace {
 int32_t gLoopsPerMicrosecond = kDefaultLoopsPerMicrosecond;
+double gTimeScale = 1.0;
 
 constexpr int64_t kNanosPerMicro = 1000;
 constexpr int64_t kNanosPerSecond = 1000000000;
@@ -43,6 +44,14 @@ void setLoopsPerMicrosecond(int32_t loops) {
   gLoopsPerMicrosecond = loops;
 }
 
+double delayTimeScale() {
+  return gTimeScale;
+}
+
+void setDelayTimeScale(double scale) {
+  gTimeScale = scale >= 0.0 && scale < 1.0 ? scale : 1.0;
+}
+
 void busyCountdown(int32_t count) {
   // The counter lives in memory and is touched every pass: its cost per pass is
   // what calibration measured and what every wait relies on.
@@ -59,8 +68,10 @@ void delayUnits(int32_t n) {
   // faster later than it did then (a virtual machine's host raises and lowers
   // its clock unseen). A countdown that ends early shortens an SCK phase below
   // what the chip needs, or cuts a fuse or EEPROM write short.
-  const int64_t deadline = monotonicNanos() + static_cast<int64_t>(n) * kNanosPerMicro;
-  if (n >= kSleepingUnits) sleepUntil(deadline - kSpunTailNanos);
+  int64_t length = static_cast<int64_t>(n) * kNanosPerMicro;
+  if (gTimeScale != 1.0) length = static_cast<int64_t>(static_cast<double>(length) * gTimeScale);
+  const int64_t deadline = monotonicNanos() + length;
+  if (length >= kSleepingUnits * kNanosPerMicro) sleepUntil(deadline - kSpunTailNanos);
   // The count only paces the clock reads: about eight a microsecond, so the
   // wait overshoots by about a tenth of a microsecond while the count is near
   // right (an SPI byte is 33 waits); a count far off lengthens the wait, never

@@ -30,6 +30,14 @@ constexpr int32_t kSleepingUnits = 1000;
 // calibrated loop count sets how often the clock is read while spinning.
 void delayUnits(int32_t n);
 
+// The length of a unit against a microsecond: 1 always on real hardware. A
+// simulated chip that runs its datasheet times faster (the simulated cable's
+// time scale) has every wait shortened with them, in the same proportion, so
+// whole-program runs against it keep the real ratios of the program's waits to
+// the chip's. Between 0 and 1; anything else is taken as 1.
+double delayTimeScale();
+void setDelayTimeScale(double scale);  // pellory's start-up and tests only
+
 // Microseconds per countdown iteration from one measuring run; also sets the
 // loop count from that run.
 double measureLoopTime();

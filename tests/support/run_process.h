@@ -19,9 +19,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> environment;  // added to (or replacing) ours
   std::string standardInput;                       // fed, then closed
   bool closeStandardInput = false;                 // start with descriptor 0 closed
-  // Room for pellory, whose SPI waits keep their real length against a
-  // simulated chip however fast it runs.
-  int timeLimitSeconds = 300;
+  int timeLimitSeconds = 60;
 };
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
