@@ -100,7 +100,7 @@ std::vector<std::string> configurationPlaces(const Profile& profile) {
   const std::string program = profile.programName;
   const std::string name = profile.configFileName;
   std::vector<std::string> places = {"./" + name};
-  // The base directory specification ignores a relative XDG_CONFIG_HOME.
+  // XDG's base-directory rules ignore a relative XDG_CONFIG_HOME.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   const char* home = std::getenv("HOME");
   if (xdg != nullptr && xdg[0] == '/') {
