@@ -99,8 +99,8 @@ class ReplyWait {
 constexpr size_t kQueryWindowFrames = 160;
 
 // Frames sent behind a busy command before its outcome is read: 900 bytes,
-// inside a 1024-byte queue with the busy command and room to spare. A page write normally ends long
-// before (4.5 ms are 52 bytes).
+// inside a 1024-byte queue with the busy command and room to spare. A page
+// write normally ends long before (4.5 ms are 52 bytes).
 constexpr int kFramesDuringBusy = 180;
 
 }  // namespace
