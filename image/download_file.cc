@@ -69,5 +69,17 @@ DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, Image
     console.print("No Intel HEX records in %s - nothing programmed\n", path.c_str());
     return refused();
   }
+  // A bad checksum or a record cut short means the file was damaged in a
+  // copy or by an editor: programming what is left of it would only look
+  // like success.
+  if (result.firstBadLine > 0) {
+    console.print("Damaged HEX record in %s at line %d - nothing programmed\n", path.c_str(),
+                  result.firstBadLine);
+    return refused();
+  }
+  if (result.dataAfterEnd > 0) {
+    console.print("Note: %s goes on after its end record (joined files?); all of it is loaded\n",
+                  path.c_str());
+  }
   return {DownloadOutcome::kLoaded, result.loadLength};
 }

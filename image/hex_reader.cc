@@ -84,11 +84,12 @@ class HexLoader {
  public:
   HexLoader(ImageBuffer& image, HexLoadResult& result) : image_(image), result_(result) {}
 
-  // Called after the ':' start code; leaves `at` after the record.
-  void loadRecord(const char*& at, const char* end) {
+  // Called after the ':' start code of a record on line `line`; leaves `at`
+  // after the record.
+  void loadRecord(const char*& at, const char* end, int32_t line) {
     RecordFields fields(at, end);
     uint8_t header[4];
-    if (!fields.readBytes(header, 4)) return countUp(result_.malformedRecords, 1);
+    if (!fields.readBytes(header, 4)) return damaged(result_.malformedRecords, line);
     const int count = header[0];
     const int64_t offset = header[1] << 8 | header[2];
     bool checksumMatches = false;
@@ -97,9 +98,10 @@ class HexLoader {
       case kData: {
         uint8_t data[255];
         if (!fields.readBytes(data, count) || !fields.readChecksum(checksumMatches)) {
-          return countUp(result_.malformedRecords, 1);
+          return damaged(result_.malformedRecords, line);
         }
         storeData(extension_ + offset, data, count);
+        if (count > 0 && afterEnd_) countUp(result_.dataAfterEnd, 1);
         break;
       }
       case kExtendedSegment:
@@ -108,7 +110,7 @@ class HexLoader {
         // count claims.
         uint8_t value[2];
         if (!fields.readBytes(value, 2) || !fields.readChecksum(checksumMatches)) {
-          return countUp(result_.malformedRecords, 1);
+          return damaged(result_.malformedRecords, line);
         }
         const int64_t base = value[0] << 8 | value[1];
         extension_ = header[3] == kExtendedSegment ? base * 16 : base * 65536;
@@ -119,8 +121,9 @@ class HexLoader {
         // normally 0, but any bytes it claims are part of its checksum.
         uint8_t ignored[255];
         if (!fields.readBytes(ignored, count) || !fields.readChecksum(checksumMatches)) {
-          return countUp(result_.malformedRecords, 1);
+          return damaged(result_.malformedRecords, line);
         }
+        afterEnd_ = true;
         break;
       }
       default:
@@ -128,7 +131,7 @@ class HexLoader {
         return;
     }
     countUp(result_.records, 1);
-    if (!checksumMatches) countUp(result_.badChecksums, 1);
+    if (!checksumMatches) damaged(result_.badChecksums, line);
   }
 
  private:
@@ -139,7 +142,16 @@ class HexLoader {
       image_[static_cast<size_t>(address)] = data[address - start];
     }
     countUp(result_.bytesBeyondEnd, end - std::max<int64_t>(start, storedEnd));
-    result_.loadLength = static_cast<int32_t>(storedEnd);
+    // The highest address, not the last record's: records in descending
+    // order, or two files joined, must still be programmed whole.
+    if (start < storedEnd) {
+      result_.loadLength = std::max(result_.loadLength, static_cast<int32_t>(storedEnd));
+    }
+  }
+
+  void damaged(int32_t& counter, int32_t line) {
+    countUp(counter, 1);
+    if (result_.firstBadLine == 0) result_.firstBadLine = line;
   }
 
   ImageBuffer& image_;
@@ -147,17 +159,27 @@ class HexLoader {
   // Wider than the image's index: a type 04 record can name addresses up to
   // 4 GiB, which must be recognised as beyond the end, not wrapped.
   int64_t extension_ = 0;
+  bool afterEnd_ = false;
 };
+
+// A line ends at LF, or at a CR that no LF follows (old Macintosh files).
+bool endsLine(const char* at, const char* end) {
+  return *at == '\n' || (*at == '\r' && (at + 1 == end || at[1] != '\n'));
+}
 
 }  // namespace
 
 HexLoadResult loadHexText(const char* text, size_t size, ImageBuffer& loadImage, uint8_t fillChar) {
-  HexLoadResult result{0, 0, 0, 0, 0};
+  HexLoadResult result{};
   clearImage(loadImage, fillChar);
   HexLoader loader(loadImage, result);
   const char* end = text + size;
+  int32_t line = 1;
   for (const char* at = text; at < end;) {
-    if (*at++ == ':') loader.loadRecord(at, end);
+    // A record never holds a line end: it stops at the first character that
+    // is not a hex digit.
+    if (endsLine(at, end) && line < std::numeric_limits<int32_t>::max()) ++line;
+    if (*at++ == ':') loader.loadRecord(at, end, line);
   }
   return result;
 }

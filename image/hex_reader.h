@@ -1,7 +1,8 @@
 #pragma once
 // Loads an Intel HEX text into a memory image. Records are found by their ':'
 // start code alone, so line ends (LF, CR LF or none) and any text between
-// records do not matter, and records after the end-of-file record still load.
+// records do not matter, and records after the end-of-file record still load:
+// that is what two files joined with cat look like.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,8 @@
 #include "run/output_sink.h"
 
 struct HexLoadResult {
-  // End address of the last data record in file order (not the highest
-  // address), never beyond the image; 0 when no data record was read.
+  // One past the highest address loaded, whatever order the records come in,
+  // never beyond the image; 0 when no data byte was read.
   int32_t loadLength;
   // Data bytes whose address lies at or beyond the image end; not stored.
   int32_t bytesBeyondEnd;
@@ -24,6 +25,12 @@ struct HexLoadResult {
   // Complete data, end-of-file and extended address records: 0 means the text
   // holds no Intel HEX at all (a binary, an empty file, some other text).
   int32_t records;
+  // Line (counted from 1) of the first record that is malformed, cut short or
+  // has a bad checksum; 0 when every record is sound. Such a file is damaged
+  // and must not be programmed.
+  int32_t firstBadLine = 0;
+  // Data records that came after an end-of-file record.
+  int32_t dataAfterEnd = 0;
 };
 
 // Clears the image to fillChar and loads every record of the text.

@@ -88,13 +88,56 @@ TEST_P(EveryLineEnd, ExtendedAddressesOfBothKindsReachTheSecondBlock) {
   }
 }
 
-TEST_P(EveryLineEnd, LengthComesFromTheLastDataRecordInFileOrder) {
-  // After the end-of-file record, and at a lower address than the one before.
-  Loaded loaded = loadRecords({":020100001122CA", kEnd, kRecordAt10, kEnd});
-  EXPECT_EQ(loaded.result.loadLength, 0x14);
-  EXPECT_EQ((*loaded.image)[0x100], 0x11);
-  EXPECT_EQ((*loaded.image)[0x101], 0x22);
-  EXPECT_EQ((*loaded.image)[0x13], 4);
+TEST_P(EveryLineEnd, LengthIsTheHighestAddressLoadedInAnyRecordOrder) {
+  // Descending addresses: the last record in the file is the lowest.
+  Loaded descending = loadRecords({":020100001122CA", kRecordAt10, kEnd});
+  EXPECT_EQ(descending.result.loadLength, 0x102);
+  EXPECT_EQ((*descending.image)[0x100], 0x11);
+  EXPECT_EQ((*descending.image)[0x101], 0x22);
+  EXPECT_EQ((*descending.image)[0x13], 4);
+  EXPECT_EQ(descending.result.dataAfterEnd, 0);
+
+  // Two files joined: a boot loader high up, then an application at 0. The
+  // second file's records, after the first one's end record, load too.
+  Loaded joined =
+      loadRecords({":020000040001F9", ":02F00000AA550F", kEnd, ":020000040000FA", kRecordAt10, kEnd});
+  EXPECT_EQ(joined.result.loadLength, 0x1F002);
+  EXPECT_EQ((*joined.image)[0x1F000], 0xAA);
+  EXPECT_EQ((*joined.image)[0x13], 4);
+  EXPECT_EQ(joined.result.dataAfterEnd, 1);
+  EXPECT_EQ(joined.result.firstBadLine, 0);
+
+  // An empty data record loads nothing, wherever it points.
+  for (const char* empty : {":0000000000", ":00FFF00011"}) {
+    Loaded trailing = loadRecords({kRecordAt10, empty, kEnd});
+    EXPECT_EQ(trailing.result.loadLength, 0x14) << empty;
+    EXPECT_EQ(trailing.result.firstBadLine, 0) << empty;
+  }
+}
+
+TEST_P(EveryLineEnd, TheFirstDamagedRecordIsFoundByItsLine) {
+  const std::vector<std::string> sound = {":020000040000FA", kRecordAt10, ":0200500055AAAF", kEnd};
+  EXPECT_EQ(loadRecords(sound).result.firstBadLine, 0);
+  // Damage in each record in turn, then in two: the first one counts.
+  const std::vector<std::string> damagedCopies[] = {
+      {":020000040000FB", kRecordAt10, ":0200500055AAAF", kEnd},
+      {":020000040000FA", ":0400100001020304E3", ":0200500055AAAF", kEnd},
+      {":020000040000FA", kRecordAt10, ":0200500055AAAF", ":00000001FE"},
+      {":020000040000FA", kRecordAt10, ":0200500055AA", kEnd},
+      {":020000040000FA", kRecordAt10, ":0200500055AAAE", ":00000001FE"},
+  };
+  const int32_t expectedLines[] = {1, 2, 4, 3, 3};
+  for (size_t i = 0; i < 5; ++i) {
+    Loaded damaged = loadRecords(damagedCopies[i]);
+    // Records run together without line ends all stand on line 1.
+    EXPECT_EQ(damaged.result.firstBadLine, GetParam().empty() ? 1 : expectedLines[i]) << i;
+    EXPECT_GT(damaged.result.malformedRecords + damaged.result.badChecksums, 0) << i;
+  }
+  // Cut inside the last record, as an interrupted copy leaves a file; and
+  // with the line breaks of every kind, blank lines between records count.
+  Loaded cut = load(join({kRecordAt10, "", ":0200500055"}, GetParam()));
+  EXPECT_EQ(cut.result.malformedRecords, 1);
+  EXPECT_EQ(cut.result.firstBadLine, GetParam().empty() ? 1 : 3);
 }
 
 TEST_P(EveryLineEnd, MalformedRecordsStoreNothingAndKeepTheLength) {
