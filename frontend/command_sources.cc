@@ -46,11 +46,11 @@ bool namesScriptFile(const std::string& token) {
 // Runs every token of the file named by the token after its 'f'. Script files
 // do not nest: their own 'f' tokens go to executeCommand, which ignores them.
 CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
-  // Read whole first: a directory or a read error is refused with its reason,
-  // and an endless file cannot grow a token without limit.
+  // Read whole first: a directory, a FIFO or a read error is refused with its
+  // reason, and an endless file cannot grow a token without limit.
   std::string text;
   std::string reason;
-  if (!readWholeFile(fileName, kScriptFileLimit, text, reason)) {
+  if (!readWholeRegularFile(fileName, kScriptFileLimit, text, reason)) {
     session.console.print("Can't open file named: %s\n", fileName.c_str());
     session.console.print("   %s: %s\n", fileName.c_str(), reason.c_str());
     session.console.print("\n-");

@@ -7,6 +7,7 @@
 
 #include "frontend/profile.h"
 #include "run/console.h"
+#include "run/regular_file.h"
 #include "run/run_settings.h"
 #include "run/text_util.h"
 
@@ -117,7 +118,8 @@ std::vector<std::string> configurationPlaces(const Profile& profile) {
 int readConfiguration(const Profile& profile, RunSettings& settings, Console& console) {
   std::FILE* file = nullptr;
   for (const std::string& place : configurationPlaces(profile)) {
-    file = std::fopen(place.c_str(), "r");
+    // A FIFO or a device in its place must not stall the start.
+    file = openRegularStream(place, console);
     if (file != nullptr) break;
   }
   if (file == nullptr) return -1;

@@ -2,8 +2,11 @@
 
 #include <histedit.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+
+#include "frontend/command_interpreter.h"
 
 namespace {
 
@@ -51,7 +54,8 @@ bool LineEditingConsole::readLine() {
     size_t start = pos;
     while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
     if (pos > start) {
-      pending_.push_back(text.substr(start, pos - start));
+      // Capped as StdioConsole caps a token: too long is still too long.
+      pending_.push_back(text.substr(start, std::min(pos - start, kCommandTokenRoom + 1)));
       hasToken = true;
     }
   }

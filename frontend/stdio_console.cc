@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frontend/command_interpreter.h"
+
 namespace {
 
 struct termios savedTerminal;
@@ -81,7 +83,11 @@ bool StdioConsole::readToken(std::string& token) {
   token.clear();
   for (;;) {
     while (pos_ < buffer_.size() && !std::isspace(static_cast<unsigned char>(buffer_[pos_]))) {
-      token.push_back(buffer_[pos_++]);
+      // As in a script: a token longer than any command is kept one character
+      // too long, so it is refused whole, and endless input (/dev/zero) runs
+      // through without being held.
+      if (token.size() <= kCommandTokenRoom) token.push_back(buffer_[pos_]);
+      ++pos_;
     }
     if (pos_ < buffer_.size() || !fill()) return true;
   }

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "run/regular_file.h"
+
 namespace {
 
 struct Descriptor {
@@ -15,16 +17,8 @@ struct Descriptor {
   }
 };
 
-}  // namespace
-
-bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
-                   std::string& reason) {
-  contents.clear();
-  Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
-  if (file.fd < 0) {
-    reason = std::strerror(errno);
-    return false;
-  }
+bool readOpenedFile(const Descriptor& file, size_t limit, std::string& contents,
+                    std::string& reason) {
   char block[65536];
   for (;;) {
     ssize_t got = ::read(file.fd, block, sizeof block);
@@ -45,4 +39,25 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
     }
     contents.append(block, static_cast<size_t>(got));
   }
+}
+
+}  // namespace
+
+bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
+                   std::string& reason) {
+  contents.clear();
+  Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  if (file.fd < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  return readOpenedFile(file, limit, contents, reason);
+}
+
+bool readWholeRegularFile(const std::string& path, size_t limit, std::string& contents,
+                          std::string& reason) {
+  contents.clear();
+  Descriptor file{openRegularFile(path, reason)};
+  if (file.fd < 0) return false;
+  return readOpenedFile(file, limit, contents, reason);
 }

@@ -15,3 +15,8 @@ constexpr size_t kDownloadFileLimit = size_t{64} << 20;
 // why in a few words (the system's text for an error).
 bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
                    std::string& reason);
+
+// readWholeFile for a file that must be a regular one (a script): a FIFO,
+// device or folder is refused at once, with kNotRegularFileReason.
+bool readWholeRegularFile(const std::string& path, size_t limit, std::string& contents,
+                          std::string& reason);

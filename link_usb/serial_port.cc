@@ -62,7 +62,12 @@ int SerialPort::open(const std::string& device, int baudCode) {
   // open the port at the same moment would both get in before either sets it.
   // The flock closes that race, and TIOCEXCL still guards against programs that
   // never take the lock.
-  if (ioctl(fd, TIOCEXCL) != 0) {
+  // A regular file or /dev/zero opens as readily as a device does; only a
+  // terminal can be the Korvo's port, and anything else would be read as
+  // endless answers or none.
+  if (!isatty(fd)) {
+    error = ENOTTY;
+  } else if (ioctl(fd, TIOCEXCL) != 0) {
     error = errno;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? EBUSY : errno;

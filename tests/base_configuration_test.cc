@@ -1,6 +1,8 @@
 // The configuration files of both programs, read from the current directory.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -41,6 +43,21 @@ TEST_F(ConfigurationTest, NoFileKeepsTheDefaultsSilently) {
   EXPECT_EQ(settings.comChannel, 1);
   EXPECT_EQ(settings.baudCode, 9);
   EXPECT_EQ(console_.output(), "");
+}
+
+// A FIFO would block the start for ever and /dev/zero would be read without
+// end: only a regular file is read, anything else is named and passed over
+// like a missing file, for the next place to be tried.
+TEST_F(ConfigurationTest, AConfigurationThatIsNoRegularFileIsPassedOver) {
+  ASSERT_EQ(::mkfifo("sfconfig.txt", 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", "pelloryconfig.txt"), 0);
+  for (const Profile* profile : {&tarnwickProfile(), &pelloryProfile()}) {
+    console_.clearOutput();
+    RunSettings settings;
+    EXPECT_EQ(readConfiguration(*profile, settings, console_), -1);
+    EXPECT_EQ(console_.output(),
+              "./" + std::string(profile->configFileName) + " is not a regular file - ignored\n");
+  }
 }
 
 TEST_F(ConfigurationTest, KeysInAnyCaseAndOrder) {

@@ -183,17 +183,29 @@ TEST_F(SourceTest, MissingScriptFileIsReportedAndThePromptGoesOn) {
             "\n-Fill char=7\n-");
 }
 
-// A script is read whole and within a bound: a folder is refused with its
-// reason, and an endless device stops at the bound instead of growing one
-// token until memory runs out.
-TEST_F(SourceTest, UnreadableAndEndlessScriptsAreRefusedAndThePromptGoesOn) {
+// A script must be a regular file: a folder, an endless device and a FIFO
+// that nobody writes to are refused at once with their reason, as a missing
+// script is, instead of failing part way, reading without end or blocking.
+TEST_F(SourceTest, ScriptsThatAreNoRegularFileAreRefusedAndThePromptGoesOn) {
   ::mkdir(dir.file("scripts").c_str(), 0755);
-  EXPECT_EQ(prompt("fscripts f/dev/zero sf7"), kExitCommandFailed);
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(prompt("fscripts f/dev/zero fpipe sf7"), kExitCommandFailed);
   EXPECT_EQ(output(),
-            "\n-Can't open file named: scripts\n   scripts: Is a directory\n"
-            "\n-Can't open file named: /dev/zero\n"
-            "   /dev/zero: File too large (more than 16 MiB)\n"
+            "\n-Can't open file named: scripts\n   scripts: Not a regular file\n"
+            "\n-Can't open file named: /dev/zero\n   /dev/zero: Not a regular file\n"
+            "\n-Can't open file named: pipe\n   pipe: Not a regular file\n"
             "\n-Fill char=7\n-");
+}
+
+// A regular file that goes on and on still stops at the bound instead of
+// growing one token until memory runs out.
+TEST_F(SourceTest, AnOverlargeScriptIsRefused) {
+  writeFile(dir.file("huge.txt"), std::string((size_t{16} << 20) + 1, 'x'));
+  EXPECT_EQ(prompt("fhuge.txt"), kExitCommandFailed);
+  EXPECT_EQ(output(),
+            "\n-Can't open file named: huge.txt\n"
+            "   huge.txt: File too large (more than 16 MiB)\n"
+            "\n-");
 }
 
 TEST_F(SourceTest, AnOverlongScriptTokenIsRefusedWhole) {

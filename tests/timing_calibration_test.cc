@@ -1,6 +1,7 @@
 // Loading and measuring the busy-wait speed kept in "gcal.txt".
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
@@ -53,6 +54,18 @@ TEST_F(CalibrationTest, MissingFileIsMeasuredAndWritten) {
   EXPECT_GE(measured, 1);
   EXPECT_LE(measured, kMaxLoopsPerMicrosecond);
   EXPECT_EQ(readFile("gcal.txt"), std::to_string(measured));
+}
+
+// A FIFO in the calibration's place would block the start for ever, on the
+// read and again on the write: it is named, measured around and left alone.
+TEST_F(CalibrationTest, AFifoInItsPlaceIsTreatedAsMissingAndLeftAlone) {
+  ASSERT_EQ(::mkfifo("gcal.txt", 0600), 0);
+  calibrateDelay(console_);
+  EXPECT_EQ(console_.output(),
+            "gcal.txt is not a regular file - ignored\n\nCalibrating delay .............\n");
+  struct stat info;
+  ASSERT_EQ(::stat("gcal.txt", &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST_F(CalibrationTest, ZeroOrNegativeIsMeasuredAfresh) {
@@ -158,6 +171,13 @@ TEST(Delay, ASimulatedTimeScaleShortensWaitsInProportionOnly) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(units / 2))
         << units << " units at half scale";
   }
+  // And the scale really shortens: two seconds of datasheet time at 1/1000
+  // are two milliseconds. The bound is half the unscaled wait, far above any
+  // scheduling delay, so only a wait that ignored the scale can reach it.
+  setDelayTimeScale(0.001);
+  const auto start = std::chrono::steady_clock::now();
+  delayUnits(2000000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   for (double unusable : {2.0, -1.0, std::nan("")}) {
     setDelayTimeScale(unusable);
     EXPECT_EQ(delayTimeScale(), 1.0) << unusable;

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -5,6 +7,7 @@
 
 #include "image/output_file.h"
 #include "run/output_sink.h"
+#include "run/regular_file.h"
 #include "timing/delay.h"
 
 namespace {
@@ -57,7 +60,7 @@ void calibrateDelay(OutputSink& console, const std::string& path) {
   // A link that may not be written through is not read either: its number
   // would set every wait of the run.
   std::string refusal;
-  std::FILE* file = outputLinkPermitted(path, refusal) ? std::fopen(path.c_str(), "r") : nullptr;
+  std::FILE* file = outputLinkPermitted(path, refusal) ? openRegularStream(path, console) : nullptr;
   if (file != nullptr) {
     int32_t value = 0;
     bool haveNumber = readLoopCount(file, value);
@@ -80,6 +83,10 @@ void calibrateDelay(OutputSink& console, const std::string& path) {
   }
   setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(static_cast<double>(total / kRuns)));
   console.print("\n");
+  // A FIFO or device in its place was reported and is left alone: writing
+  // to it could block for ever or pour the count into a device.
+  struct stat existing;
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
   // Written whole or not at all: an empty gcal.txt left by a full disk would
   // hold no number, and every later start would keep the built-in count
   // instead of measuring.

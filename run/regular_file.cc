@@ -1,0 +1,50 @@
+#include "run/regular_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+const char* const kNotRegularFileReason = "Not a regular file";
+
+int openRegularFile(const std::string& path, std::string& reason) {
+  // O_NONBLOCK lets a FIFO without a writer open at once instead of waiting
+  // for one; the check below then turns it away.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return -1;
+  }
+  struct stat status;
+  if (::fstat(fd, &status) != 0) {
+    reason = std::strerror(errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    reason = kNotRegularFileReason;
+    ::close(fd);
+    return -1;
+  }
+  // Reads of a regular file never wait anyway; the flag goes so that the
+  // stream layer above sees an ordinary descriptor.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+std::FILE* openRegularStream(const std::string& path, OutputSink& console) {
+  std::string reason;
+  const int fd = openRegularFile(path, reason);
+  if (fd < 0) {
+    if (reason == kNotRegularFileReason) {
+      console.print("%s is not a regular file - ignored\n", path.c_str());
+    }
+    return nullptr;
+  }
+  std::FILE* stream = ::fdopen(fd, "r");
+  if (stream == nullptr) ::close(fd);
+  return stream;
+}
