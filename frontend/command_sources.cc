@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "engine/programming_mode.h"
 #include "frontend/command_interpreter.h"
+#include "frontend/command_table.h"
 #include "image/file_contents.h"
 #include "run/session.h"
 
@@ -43,6 +45,20 @@ bool namesScriptFile(const std::string& token) {
          (token[0] == 'f' || token[0] == 'F');
 }
 
+// The console stays silent about a word that matches no command, as it always
+// has; but a word that runs nothing on the command line or in a script is
+// almost always a typo, and a makefile must not take it for success. So it
+// gets a line on standard error, and the run fails. Tokens too long for any
+// command are left to the interpreter, which refuses them itself.
+void reportUnknownWord(Session& session, const std::string& token, const char* shownPrefix) {
+  if (token.size() > kCommandTokenRoom || findCommand(session.profile, token) != nullptr) return;
+  session.console.flush();
+  std::fprintf(stderr, "%s: unknown command %s%s\n", session.profile.programName, shownPrefix,
+               token.c_str());
+  std::fflush(stderr);
+  session.commandFailed = true;
+}
+
 // Runs every token of the file named by the token after its 'f'. Script files
 // do not nest: their own 'f' tokens go to executeCommand, which ignores them.
 CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
@@ -62,6 +78,7 @@ CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
   std::string token;
   while (tokens.next(token)) {
     session.console.print("%s\n", token.c_str());
+    reportUnknownWord(session, token, "");
     if (executeCommand(session, token) == CommandOutcome::kExit) return CommandOutcome::kExit;
     session.console.print("-");
   }
@@ -77,9 +94,18 @@ int statusAfterCommands(const Session& session) {
 int runCommandLine(Session& session, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (argument == nullptr || argument[0] != '-') continue;
+    if (argument == nullptr) continue;
+    if (argument[0] != '-') {
+      session.console.flush();
+      std::fprintf(stderr, "%s: ignored: %s, commands begin with -\n",
+                   session.profile.programName, argument);
+      std::fflush(stderr);
+      session.commandFailed = true;
+      continue;
+    }
     std::string token(argument + 1);
     if (session.profile.echoCommandLine) session.console.print("\n-%s", token.c_str());
+    if (!namesScriptFile(token)) reportUnknownWord(session, token, "-");
     CommandOutcome outcome = namesScriptFile(token) ? runScriptFile(session, token.substr(1))
                                                     : executeCommand(session, token);
     if (outcome == CommandOutcome::kExit) return kExitCommand;

@@ -93,4 +93,20 @@ TEST_F(StartupInputs, AnOverlongPromptTokenIsRefusedWhole) {
       << result.output.substr(0, 2000);
 }
 
+TEST_F(StartupInputs, UnknownWordsFailTheRunButTheOtherCommandsRun) {
+  ProcessResult result = run({"-x", "blink.hex", "-sf12"});
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.exitStatus, 2) << result.output;
+  EXPECT_EQ(result.errorOutput,
+            "tarnwick: unknown command -x\n"
+            "tarnwick: ignored: blink.hex, commands begin with -\n");
+  EXPECT_TRUE(contains(result.output, "Fill char=12\n")) << result.output;
+  EXPECT_FALSE(contains(result.output, "unknown")) << result.output;
+
+  // The same words at the prompt stay as silent as ever.
+  ProcessResult prompt = run({}, "x sf12\n");
+  EXPECT_EQ(prompt.exitStatus, 0) << prompt.output;
+  EXPECT_EQ(prompt.errorOutput, "");
+}
+
 }  // namespace

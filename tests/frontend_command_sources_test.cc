@@ -63,9 +63,51 @@ class PellorySourceTest : public SourceTest {
 // --- Command line ------------------------------------------------------------
 
 TEST_F(SourceTest, CommandLineRunsDashArgumentsSilentlyAndSkipsTheRest) {
-  EXPECT_EQ(commandLine({"h", "-sf12", "prog.hex", "-nv"}), kExitOk);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(commandLine({"h", "-sf12", "prog.hex", "-nv"}), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "tarnwick: ignored: h, commands begin with -\n"
+            "tarnwick: ignored: prog.hex, commands begin with -\n");
   EXPECT_EQ(output(), "Fill char=12\n");
   EXPECT_EQ(session().settings.verifyMode, 'n');
+}
+
+// A typo in a makefile must not pass as success: the console says nothing of
+// a word that runs nothing, as it always has, but standard error does, every
+// other command still runs, and the status tells.
+TEST_F(SourceTest, UnknownWordsOnTheCommandLineAndInScriptsFailTheRun) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(commandLine({"-x", "-sf1", "-pf", "-"}), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "tarnwick: unknown command -x\n"
+            "tarnwick: unknown command -pf\n"
+            "tarnwick: unknown command -\n");
+  EXPECT_EQ(output(), "Fill char=1\n");
+
+  writeFile(dir.file("steps.txt"), "sf2 blink.hex sf3\n");
+  session().commandFailed = false;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(commandLine({"-fsteps.txt"}), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tarnwick: unknown command blink.hex\n");
+
+  // Known words alone leave standard error empty and the status 0.
+  session().commandFailed = false;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(commandLine({"-sf4", "-nv", "-t2"}), kExitOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(SourceTest, AtThePromptAnUnknownWordStaysSilent) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(prompt("xyz sf5"), kExitOk);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(output(), "\n--Fill char=5\n-");
+
+  // A script named at the prompt is a script all the same.
+  writeFile(dir.file("typo.txt"), "sf6 xyz");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(prompt("ftypo.txt"), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tarnwick: unknown command xyz\n");
 }
 
 TEST_F(SourceTest, DashHPrintsTheHelp) {
@@ -74,7 +116,11 @@ TEST_F(SourceTest, DashHPrintsTheHelp) {
 }
 
 TEST_F(PellorySourceTest, PelloryEchoesEachCommandBeforeItRuns) {
-  EXPECT_EQ(commandLine({"-sf12", "skipped", "-xyz"}), kExitOk);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(commandLine({"-sf12", "skipped", "-xyz"}), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "pellory: ignored: skipped, commands begin with -\n"
+            "pellory: unknown command -xyz\n");
   EXPECT_EQ(output(), "\n-sf12Fill char=12\n\n-xyz");
 }
 
@@ -217,7 +263,10 @@ TEST_F(SourceTest, AnOverlongScriptTokenIsRefusedWhole) {
 TEST_F(SourceTest, ScriptFilesDoNotNest) {
   writeFile(dir.file("outer.txt"), "finner.txt sf1");
   writeFile(dir.file("inner.txt"), "sf2");
-  EXPECT_EQ(prompt("fouter.txt"), kExitOk);
+  // The inner name runs nothing, so it is reported as any such word is.
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(prompt("fouter.txt"), kExitCommandFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tarnwick: unknown command finner.txt\n");
   EXPECT_EQ(output(), "\n-\n-finner.txt\n-sf1\nFill char=1\n-");
 }
 
