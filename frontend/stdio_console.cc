@@ -1,6 +1,7 @@
 #include "frontend/stdio_console.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "frontend/command_interpreter.h"
 
@@ -16,9 +18,18 @@ namespace {
 struct termios savedTerminal;
 volatile sig_atomic_t terminalSaved = 0;
 
+constexpr int kConsoleSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction previousActions[4];
+
+// The signal then goes on to what was there before (the port lock's removal),
+// and from there to the default that ends the process.
 void restoreOnSignal(int signal) {
   restoreConsoleTerminal();
-  std::signal(signal, SIG_DFL);
+  for (size_t i = 0; i < 4; ++i) {
+    if (kConsoleSignals[i] != signal) continue;
+    if (previousActions[i].sa_handler == SIG_IGN) previousActions[i].sa_handler = SIG_DFL;
+    sigaction(signal, &previousActions[i], nullptr);
+  }
   std::raise(signal);
 }
 
@@ -124,10 +135,11 @@ void StdioConsole::beginKeyMode() {
   static bool handlersInstalled = false;
   if (!handlersInstalled) {
     handlersInstalled = true;
-    std::signal(SIGINT, restoreOnSignal);
-    std::signal(SIGTERM, restoreOnSignal);
-    std::signal(SIGHUP, restoreOnSignal);
-    std::signal(SIGQUIT, restoreOnSignal);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = restoreOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < 4; ++i) sigaction(kConsoleSignals[i], &action, &previousActions[i]);
     std::atexit(restoreConsoleTerminal);
   }
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);

@@ -15,6 +15,71 @@ namespace {
 
 constexpr int kTakeAttempts = 3;
 
+// The lock file held, removed if SIGINT, SIGTERM or SIGHUP ends the process,
+// so that the next run finds the port free at once instead of having to
+// decide that the holder is dead. One lock at a time: a run has one port.
+// The handler uses only async-signal-safe calls.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char heldLockPath[PATH_MAX];
+volatile sig_atomic_t lockHeld = 0;
+struct sigaction previousActions[3];
+
+void removeLockAndResignal(int signalNumber) {
+  if (lockHeld) ::unlink(heldLockPath);
+  lockHeld = 0;
+  // The signal then takes the course it would have taken without us (the
+  // terminal put back, the process ended): the earlier disposition is back,
+  // and the raised signal waits until we return.
+  for (size_t i = 0; i < 3; ++i) {
+    if (kCleanupSignals[i] == signalNumber) ::sigaction(signalNumber, &previousActions[i], nullptr);
+  }
+  ::raise(signalNumber);
+}
+
+// Installed once and left in place: whatever is installed later (the output
+// file's own cleanup) hands the signal on to it.
+void installCleanupHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = removeLockAndResignal;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : kCleanupSignals) sigaddset(&action.sa_mask, signalNumber);
+  for (size_t i = 0; i < 3; ++i) {
+    ::sigaction(kCleanupSignals[i], nullptr, &previousActions[i]);
+    // A signal the process ignores (nohup) stays ignored.
+    if (previousActions[i].sa_handler == SIG_IGN) continue;
+    ::sigaction(kCleanupSignals[i], &action, nullptr);
+  }
+}
+
+// Holds the cleanup signals back for its lifetime: a lock is made and
+// registered, or unregistered, with no signal in between.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld() {
+    sigset_t cleanupSignals;
+    sigemptyset(&cleanupSignals);
+    for (int signalNumber : kCleanupSignals) sigaddset(&cleanupSignals, signalNumber);
+    ::sigprocmask(SIG_BLOCK, &cleanupSignals, &previousMask_);
+  }
+  ~CleanupSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previousMask_, nullptr); }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previousMask_;
+};
+
+void registerLock(const std::string& path) {
+  if (path.size() >= sizeof heldLockPath) return;
+  std::memcpy(heldLockPath, path.c_str(), path.size() + 1);
+  lockHeld = 1;
+  installCleanupHandlers();
+}
+
 // The process id in a lock file, 0 when there is none to be read.
 pid_t readOwner(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -65,7 +130,12 @@ int PortLock::acquire(const std::string& device, const std::string& folder) {
       holder_ = owner;
       return EBUSY;
     }
-    int error = createLock(folder, path_);
+    int error = 0;
+    {
+      CleanupSignalsHeld heldBack;
+      error = createLock(folder, path_);
+      if (error == 0) registerLock(path_);
+    }
     if (error == 0) {
       held_ = true;
       return 0;
@@ -80,6 +150,8 @@ int PortLock::acquire(const std::string& device, const std::string& folder) {
 void PortLock::release() {
   if (!held_) return;
   held_ = false;
+  CleanupSignalsHeld heldBack;
+  lockHeld = 0;
   if (readOwner(path_) == getpid()) ::unlink(path_.c_str());
 }
 

@@ -2,12 +2,14 @@
 // what happens to a lock whose owner has ended, and that it goes with its port.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
+#include "image/output_file.h"
 #include "link_usb/port_lock.h"
 #include "tests/support/temp_dir.h"
 
@@ -72,6 +74,57 @@ TEST(PortLock, ALiveOwnerBlocksAndAnEndedOneDoesNot) {
 TEST(PortLock, AFolderThatCannotHoldLocksDoesNotStopTheRun) {
   PortLock lock;
   EXPECT_EQ(lock.acquire("/dev/null", "/nonexistent/locks"), 0);
+}
+
+// Ctrl-C, a kill or a closed terminal in the middle of a run: the lock goes
+// with the process, as the temporary output file does, so the next run finds
+// the port free at once. The signal still ends the process as it would have.
+TEST(PortLock, ASignalThatEndsTheProcessRemovesTheLock) {
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (bool writing : {false, true}) {
+      TempDir dir;
+      writeFile(dir.file("up.hex"), "old");
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        PortLock lock;
+        if (lock.acquire("/dev/null", dir.path()) != 0) _exit(3);
+        // An upload being written when the signal comes: both cleanups run.
+        OutputFile file;
+        if (writing && (!file.open(dir.file("up.hex")) || !file.write("half", 4))) _exit(4);
+        raise(signalNumber);
+        _exit(5);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      const std::string context = "signal " + std::to_string(signalNumber) +
+                                  (writing ? " while writing" : "");
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber)
+          << context << ", status " << status;
+      EXPECT_FALSE(fileExists(dir.file("LCK..null"))) << context;
+      EXPECT_EQ(readFile(dir.file("up.hex")), "old") << context;
+    }
+  }
+}
+
+// A lock released before the signal is not removed again: by then it may be
+// another process's.
+TEST(PortLock, ASignalAfterTheReleaseLeavesAnotherHoldersLockAlone) {
+  TempDir dir;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PortLock lock;
+    if (lock.acquire("/dev/null", dir.path()) != 0) _exit(3);
+    lock.release();
+    writeFile(dir.file("LCK..null"), lockText(getppid()));
+    raise(SIGTERM);
+    _exit(5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(readFile(dir.file("LCK..null")), lockText(getpid()));
 }
 
 }  // namespace
