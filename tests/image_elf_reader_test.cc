@@ -104,6 +104,24 @@ TEST(ElfReader, SegmentsLandAtTheirPhysicalAddressInTheirMemory) {
   EXPECT_EQ((*eepromImage.image)[0], 0xFF);
 }
 
+// A boot loader's section linked into its own segment may come first in the
+// program headers: the load still reaches the highest address of any segment.
+TEST(ElfReader, SegmentsListedOutOfAddressOrderLoadUpToTheHighest) {
+  const std::string boot = pattern(64, 4), application = pattern(200, 5), data = pattern(10, 6);
+  const std::string file = makeElf({{PT_LOAD, 0x1F000, boot},
+                                    {PT_LOAD, 0, application},
+                                    {PT_LOAD, 0x810020, data},
+                                    {PT_LOAD, 0x810000, pattern(4, 7)}});
+  Loaded flash = loadElf(file, ImageMemory::kFlash);
+  EXPECT_EQ(flash.result.status, ElfLoadStatus::kLoaded);
+  EXPECT_EQ(flash.result.loadLength, 0x1F000 + 64);
+  EXPECT_EQ(std::string(flash.image->begin() + 0x1F000, flash.image->begin() + 0x1F040), boot);
+  EXPECT_EQ(std::string(flash.image->begin(), flash.image->begin() + 200), application);
+
+  Loaded eeprom = loadElf(file, ImageMemory::kEeprom);
+  EXPECT_EQ(eeprom.result.loadLength, 0x20 + 10);
+}
+
 TEST(ElfReader, RefusesWhatIsNoAvrElf32OrHoldsNothingForTheMemory) {
   std::string file = makeElf({{PT_LOAD, 0, pattern(16, 1)}});
   std::string wide = file, big = file;

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/hex_writer.h"
 #include "image/output_file.h"
@@ -98,6 +99,27 @@ TEST(OutputFile, AReplacedFileKeepsItsModeAndOwner) {
     EXPECT_EQ(info.st_gid, kOtherUser);
   }
   EXPECT_EQ(readFile(path), "new");
+}
+
+// A change of owner clears the set-user-ID and set-group-ID bits, even one
+// back to the same owner, so the owner must be given back before the mode.
+// Each user can check that with a file of their own; root also with another
+// user's file.
+TEST(OutputFile, AReplacedFileKeepsItsSetIdBits) {
+  std::vector<uid_t> owners = {::geteuid()};
+  if (runningAsRoot()) owners.push_back(kOtherUser);
+  for (uid_t owner : owners) {
+    TempDir dir;
+    const std::string path = dir.file("tool");
+    writeFile(path, "old");
+    ASSERT_EQ(::chown(path.c_str(), owner, ::getegid()), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 06750), 0);
+    ASSERT_TRUE(writeWhole(path, "new"));
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 06750u) << "owner " << owner;
+    EXPECT_EQ(info.st_uid, owner);
+  }
 }
 
 // A child process is stopped by each signal half-way through its write; the
