@@ -157,6 +157,7 @@ bool OutputFile::open(const std::string& path) {
     if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
       // Not fatal: the file is still written, with default permissions.
     }
+    if ((existing.st_mode & (S_ISUID | S_ISGID)) != 0) setIdMode_ = existing.st_mode & 07777;
   }
   return true;
 }
@@ -185,6 +186,9 @@ bool OutputFile::commit() {
     error_ = std::strerror(errno);
     return false;
   }
+  if (setIdMode_ != 0 && ::fchmod(fd_, setIdMode_) != 0) {
+    // Not fatal, as at the open.
+  }
   // Flushed before the rename, so a crash cannot leave an empty file in the
   // old one's place.
   bool ok = ::fsync(fd_) == 0;
@@ -204,4 +208,5 @@ void OutputFile::abandon() {
   temporary_.clear();
   releaseTemporary();
   direct_ = false;
+  setIdMode_ = 0;
 }

@@ -43,4 +43,8 @@ class OutputFile {
   std::string target_;
   std::string temporary_;
   std::string error_;
+  // The mode of the file replaced, when it has set-id bits: a write by a
+  // process that may not set them clears them, so they go back once the
+  // text is written.
+  unsigned setIdMode_ = 0;
 };

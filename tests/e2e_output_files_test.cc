@@ -3,6 +3,8 @@
 // cannot be created. Each fails its command (status 2) and the run goes on.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -15,6 +17,11 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+bool isSymbolicLink(const std::string& path) {
+  struct stat link;
+  return ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+}
 
 class OutputFileRun : public ::testing::TestWithParam<Program> {
  protected:
@@ -30,7 +37,7 @@ class OutputFileRun : public ::testing::TestWithParam<Program> {
 };
 
 TEST_P(OutputFileRun, AnUploadDoesNotFollowALinkPlantedInASharedFolder) {
-  if (!runningAsRoot()) GTEST_SKIP() << "a link owned by another user needs root";
+  if (!runningAsRoot()) GTEST_SKIP() << "needs root: a link owned by another user";
   ASSERT_TRUE(makeStickyFolder(dir.file("shared")));
   writeFile(dir.file("precious"), "keep me");
   ASSERT_TRUE(plantLink(dir.file("shared/up.hex"), dir.file("precious"), kOtherUser));
@@ -42,6 +49,18 @@ TEST_P(OutputFileRun, AnUploadDoesNotFollowALinkPlantedInASharedFolder) {
       << result.output;
   EXPECT_EQ(readFile(dir.file("precious")), "keep me");
   EXPECT_TRUE(fileExists(dir.file("own.hex")));  // the run went on
+}
+
+// The same folder as any user sees it: their own link there is followed, and
+// the file it points to is replaced as the upload.
+TEST_P(OutputFileRun, AnUploadFollowsTheUsersOwnLinkInASharedFolder) {
+  ASSERT_TRUE(makeStickyFolder(dir.file("shared")));
+  writeFile(dir.file("mine.hex"), "old");
+  ASSERT_TRUE(plantLink(dir.file("shared/up.hex"), dir.file("mine.hex"), ::geteuid()));
+  ProcessResult result = run({"-ufshared/up.hex"});
+  EXPECT_EQ(result.exitStatus, 0) << result.output;
+  EXPECT_EQ(readFile(dir.file("mine.hex")).rfind(":", 0), 0u);
+  EXPECT_TRUE(isSymbolicLink(dir.file("shared/up.hex")));
 }
 
 TEST_P(OutputFileRun, AMismatchFileThatCannotBeCreatedFailsTheRun) {

@@ -2,6 +2,7 @@
 // and temporary files when a signal ends the process mid-write.
 
 #include <dirent.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,7 +11,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "image/hex_writer.h"
 #include "image/output_file.h"
@@ -40,7 +40,7 @@ bool writeWhole(const std::string& path, const std::string& text) {
 class SharedFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!runningAsRoot()) GTEST_SKIP() << "links owned by another user need root";
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root: links owned by another user";
     ASSERT_TRUE(makeStickyFolder(dir.file("tmp")));
     writeFile(dir.file("precious"), "keep me");
   }
@@ -81,6 +81,16 @@ TEST_F(SharedFolder, AFolderThatIsNotStickyFollowsLinksAsTheKernelWould) {
   EXPECT_EQ(readFile(dir.file("precious")), "written");
 }
 
+// What any user can check of the shared folder: their own link is followed.
+TEST(OutputFile, OwnLinkInASharedFolderIsFollowedByAnyUser) {
+  TempDir dir;
+  ASSERT_TRUE(makeStickyFolder(dir.file("tmp")));
+  writeFile(dir.file("precious"), "keep me");
+  ASSERT_TRUE(plantLink(dir.file("tmp/mine.hex"), dir.file("precious"), ::geteuid()));
+  EXPECT_TRUE(writeWhole(dir.file("tmp/mine.hex"), "replaced"));
+  EXPECT_EQ(readFile(dir.file("precious")), "replaced");
+}
+
 TEST(OutputFile, AReplacedFileKeepsItsModeAndOwner) {
   TempDir dir;
   const std::string path = dir.file("up.hex");
@@ -101,25 +111,43 @@ TEST(OutputFile, AReplacedFileKeepsItsModeAndOwner) {
   EXPECT_EQ(readFile(path), "new");
 }
 
+// The mode a set-id file of `owner` has after an upload replaced it.
+unsigned modeAfterReplacing(const std::string& path, uid_t owner, gid_t group) {
+  writeFile(path, "old");
+  if (::chown(path.c_str(), owner, group) != 0 || ::chmod(path.c_str(), 06750) != 0) return 0;
+  if (!writeWhole(path, "new")) return 0;
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || info.st_uid != owner) return 0;
+  return info.st_mode & 07777;
+}
+
 // A change of owner clears the set-user-ID and set-group-ID bits, even one
-// back to the same owner, so the owner must be given back before the mode.
-// Each user can check that with a file of their own; root also with another
-// user's file.
+// back to the same owner, so the owner must be given back before the mode;
+// and a write by an ordinary user clears them too, so they must go back after
+// the text. Root checks both, the second as another user in a child process.
 TEST(OutputFile, AReplacedFileKeepsItsSetIdBits) {
-  std::vector<uid_t> owners = {::geteuid()};
-  if (runningAsRoot()) owners.push_back(kOtherUser);
-  for (uid_t owner : owners) {
+  {
     TempDir dir;
-    const std::string path = dir.file("tool");
-    writeFile(path, "old");
-    ASSERT_EQ(::chown(path.c_str(), owner, ::getegid()), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 06750), 0);
-    ASSERT_TRUE(writeWhole(path, "new"));
-    struct stat info;
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 06750u) << "owner " << owner;
-    EXPECT_EQ(info.st_uid, owner);
+    EXPECT_EQ(modeAfterReplacing(dir.file("tool"), ::geteuid(), ::getegid()), 06750u);
   }
+  if (!runningAsRoot()) return;
+  {
+    TempDir dir;
+    EXPECT_EQ(modeAfterReplacing(dir.file("tool"), kOtherUser, kOtherUser), 06750u);
+  }
+  TempDir dir;
+  ASSERT_EQ(::chown(dir.path().c_str(), kOtherUser, kOtherUser), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) {
+      ::_exit(3);
+    }
+    ::_exit(modeAfterReplacing(dir.file("tool"), kOtherUser, kOtherUser) == 06750u ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 // A child process is stopped by each signal half-way through its write; the
