@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "image/download_file.h"
 #include "image/hex_reader.h"
 #include "run/console.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -230,6 +232,31 @@ TEST(HexReader, WarningsFollowTheLoadOnePerKindOfTrouble) {
             "Warning: 16 bytes beyond the end of the memory image were ignored\n"
             "Warning: 1 malformed HEX records were skipped\n"
             "Warning: 2 HEX records have bad checksums\n");
+}
+
+// What a download makes of a HEX file before anything is sent: a damaged one
+// is refused with the warnings and one line naming it and its first damaged
+// line; a joined one loads whole, with a note.
+TEST(DownloadFile, DamagedHexIsRefusedAndJoinedHexIsNoted) {
+  TempDir dir;
+  writeFile(dir.file("bad.hex"), kRecordAt10 + "\n:0200500055AAAE\n" + kEnd + "\n");
+  writeFile(dir.file("both.hex"), ":020100001122CA\n" + kEnd + "\n" + kRecordAt10 + "\n" + kEnd);
+  ScriptedConsole console;
+  auto image = std::make_unique<ImageBuffer>();
+  DownloadLoad bad = loadDownloadFile(dir.file("bad.hex"), ImageMemory::kFlash, *image, 0xFF,
+                                      console);
+  EXPECT_EQ(bad.outcome, DownloadOutcome::kRefused);
+  EXPECT_EQ(console.output(), "Warning: 1 HEX records have bad checksums\nDamaged HEX record in " +
+                                  dir.file("bad.hex") + " at line 2 - nothing programmed\n");
+
+  console.clearOutput();
+  DownloadLoad both = loadDownloadFile(dir.file("both.hex"), ImageMemory::kFlash, *image, 0xFF,
+                                       console);
+  EXPECT_EQ(both.outcome, DownloadOutcome::kLoaded);
+  EXPECT_EQ(both.loadLength, 0x102);
+  EXPECT_EQ(console.output(), "Note: " + dir.file("both.hex") +
+                                  " goes on after its end record (joined files?); all of it is "
+                                  "loaded\n");
 }
 
 }  // namespace
