@@ -1,7 +1,6 @@
 // What tarnwick is given at start-up and on its command line, as a user or a
 // makefile gives it: configuration and calibration files that are FIFOs, a
-// port that is no terminal, endless standard input, and command words that
-// run nothing. None may hang the run or let it end as a success it was not.
+// port that is no terminal, and command words that run nothing. None may hang the run or let it end as a success it was not.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,16 +80,6 @@ TEST_F(StartupInputs, APortThatIsNoTerminalGetsThePortErrorAtOnce) {
                                             ": Inappropriate ioctl for device\n"))
         << result.output;
   }
-}
-
-// `tarnwick </dev/zero` once held every byte of one endless token.
-TEST_F(StartupInputs, AnOverlongPromptTokenIsRefusedWhole) {
-  const std::string endless(size_t{8} << 20, 'x');
-  ProcessResult result = run({}, "sf1 " + endless + " sf2\n");
-  ASSERT_FALSE(result.timedOut);
-  EXPECT_EQ(result.exitStatus, 2) << result.output.substr(0, 2000);
-  EXPECT_TRUE(contains(result.output, "-Fill char=1\n-Command too long\n-Fill char=2\n"))
-      << result.output.substr(0, 2000);
 }
 
 TEST_F(StartupInputs, UnknownWordsFailTheRunButTheOtherCommandsRun) {
