@@ -1,6 +1,7 @@
 // What tarnwick is given at start-up and on its command line, as a user or a
-// makefile gives it: configuration and calibration files that are FIFOs, a
-// port that is no terminal, and command words that run nothing. None may hang the run or let it end as a success it was not.
+// makefile gives it: a configuration that is a FIFO or /dev/zero, a port that
+// is no terminal, and command words that run nothing. None may hang the run
+// or let it end as a success it was not.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
