@@ -77,8 +77,8 @@ TEST_F(StartupInputs, APortThatIsNoTerminalGetsThePortErrorAtOnce) {
     ProcessResult result = runWithoutKorvo({"-i"}, "e\n");
     ASSERT_FALSE(result.timedOut) << port;
     EXPECT_EQ(result.exitStatus, 3) << result.output;
-    EXPECT_TRUE(contains(result.output, korvo_text::portError(ENOTTY) + port +
-                                            ": Inappropriate ioctl for device\n"))
+    EXPECT_TRUE(contains(
+        result.output, korvo_text::portError(ENOTTY) + port + ": Inappropriate ioctl for device\n"))
         << result.output;
   }
 }

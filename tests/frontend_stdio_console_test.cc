@@ -34,8 +34,8 @@ class InputFromFile {
 TEST(StdioConsole, AnOverlongTokenIsCutJustBeyondTheLongestCommand) {
   TempDir dir;
   const std::string endless(size_t{4} << 20, 'x');
-  writeFile(dir.file("input"), "sf1 " + endless + "\n" + std::string(kCommandTokenRoom, 'y') +
-                                   " sf2");
+  writeFile(dir.file("input"),
+            "sf1 " + endless + "\n" + std::string(kCommandTokenRoom, 'y') + " sf2");
   InputFromFile input(dir.file("input"));
   StdioConsole console;
   std::string token;
