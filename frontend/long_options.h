@@ -14,6 +14,7 @@ struct LongOptions {
   bool help = false;
   bool version = false;
   bool noWait = false;  // no key wait at the end of the run
+  bool listPorts = false;  // tarnwick: print the serial devices present
   std::string port;     // --port's value, empty when not given
   std::string refusal;  // one line naming what was wrong; the run must not start
   // argv[0] and the arguments that are not long options, for the command
@@ -21,7 +22,7 @@ struct LongOptions {
   std::vector<char*> commandArguments;
 
   // Whether the options answer the run themselves (help, version, a refusal).
-  bool endRun() const { return help || version || !refusal.empty(); }
+  bool endRun() const { return help || version || listPorts || !refusal.empty(); }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
 };
