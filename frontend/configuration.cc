@@ -72,8 +72,8 @@ class TokenReader {
 void reportUnknownKey(const TokenReader& reader, const std::string& word, const Reporting& where) {
   if (where.quiet || !reader.firstOnLine()) return;
   if (word.empty() || word[0] == '#') return;
-  std::fprintf(stderr, "%s:%d: unknown key \"%s\" ignored\n", where.fileName.c_str(),
-               reader.line(), word.c_str());
+  std::fprintf(stderr, "%s:%d: unknown key \"%s\" ignored\n", where.fileName.c_str(), reader.line(),
+               word.c_str());
 }
 
 void readKorvoConfiguration(TokenReader& reader, RunSettings& settings, Console& console,

@@ -30,7 +30,8 @@ LineEditingConsole::LineEditingConsole(const char* programName) {
     std::string file = PromptHistory::fileFor(programName);
     if (!file.empty()) {
       saved_ = std::make_unique<PromptHistory>(file);
-      for (const std::string& line : saved_->load()) history(history_, &event, H_ENTER, line.c_str());
+      for (const std::string& line : saved_->load())
+        history(history_, &event, H_ENTER, line.c_str());
     }
   }
   el_set(editor_, EL_PROMPT, emptyPrompt);

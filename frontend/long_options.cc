@@ -33,7 +33,8 @@ void listSerialDevices(Console& console, std::FILE* errors) {
   std::vector<std::string> devices = serialDevicePaths(folders);
   for (const std::string& device : devices) console.print("%s\n", device.c_str());
   if (devices.empty()) {
-    std::fprintf(errors, "No serial devices found (looked for %s/serial/by-id/*, %s/ttyUSB*, %s/ttyACM*)\n",
+    std::fprintf(errors,
+                 "No serial devices found (looked for %s/serial/by-id/*, %s/ttyUSB*, %s/ttyACM*)\n",
                  folders.dev.c_str(), folders.dev.c_str(), folders.dev.c_str());
   }
 }
@@ -94,8 +95,9 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   }
   // Say where this user's calibration actually lives, as for the configuration.
   CalibrationPlaces calibration = calibrationPlaces(profile.programName);
-  console.print("gcal.txt, the delay calibration, is read from the current directory when it is\n"
-                "there (and measured into it again there); otherwise it is kept in\n");
+  console.print(
+      "gcal.txt, the delay calibration, is read from the current directory when it is\n"
+      "there (and measured into it again there); otherwise it is kept in\n");
   console.print("  %s/\n", calibration.cacheFolder.empty() ? "." : calibration.cacheFolder.c_str());
 }
 

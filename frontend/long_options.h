@@ -14,12 +14,13 @@ struct LongOptions {
   bool help = false;
   bool version = false;
   bool noWait = false;  // no key wait at the end of the run
-  bool listPorts = false;  // tarnwick: print the serial devices present
   std::string port;     // --port's value, empty when not given
   std::string refusal;  // one line naming what was wrong; the run must not start
   // argv[0] and the arguments that are not long options, for the command
   // line, ending in a null pointer as argv does.
   std::vector<char*> commandArguments;
+  // tarnwick: print the serial devices present and end the run.
+  bool listPorts = false;
 
   // Whether the options answer the run themselves (help, version, a refusal).
   bool endRun() const { return help || version || listPorts || !refusal.empty(); }

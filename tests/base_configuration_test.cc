@@ -82,7 +82,8 @@ std::string errorsOf(Read read) {
 TEST_F(ConfigurationTest, AMisspeltKeyIsToldWithItsFileAndLineAndTheRunGoesOn) {
   RunSettings settings;
   std::string errors = errorsOf([&] {
-    settings = readKorvo("# my Korvo\ncomchannel com3\n\nbaudrat 4800\r\nbaudrate 9600 trailing words\n");
+    settings =
+        readKorvo("# my Korvo\ncomchannel com3\n\nbaudrat 4800\r\nbaudrate 9600 trailing words\n");
   });
   EXPECT_EQ(errors, "sfconfig.txt:4: unknown key \"baudrat\" ignored\n");
   EXPECT_EQ(settings.comChannel, 2);

@@ -89,8 +89,8 @@ TEST_F(FindingTheKorvoTest, AConfiguredOrGivenPortIsKeptAndTwoDevicesAreNotGuess
 TEST_F(FindingTheKorvoTest, ThePromptNumbersTheDevicesPresentAndTakesANumberOrAPath) {
   plugInKorvo();
   ASSERT_EQ(symlink("/nonexistent", byId("usb-Other_Adapter-if00").c_str()), 0);
-  const std::string list = kPrompt + "\n  1: " + byId("usb-Korvo_ISP_K1-if00") + "\n  2: " +
-                           byId("usb-Other_Adapter-if00") +
+  const std::string list = kPrompt + "\n  1: " + byId("usb-Korvo_ISP_K1-if00") +
+                           "\n  2: " + byId("usb-Other_Adapter-if00") +
                            "\nNumber of a device above, a device path, or e: ";
   ProcessResult run = runTarnwick({"--no-wait", "-i"}, "1\n");
   ASSERT_FALSE(run.timedOut);

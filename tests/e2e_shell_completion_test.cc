@@ -22,9 +22,9 @@ class ShellCompletionTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
     for (const char* program : {"tarnwick", "pellory"}) {
-      ASSERT_EQ(symlink(builtProgram(program).c_str(),
-                        dir.file(std::string("bin/") + program).c_str()),
-                0)
+      ASSERT_EQ(
+          symlink(builtProgram(program).c_str(), dir.file(std::string("bin/") + program).c_str()),
+          0)
           << program;
     }
     ASSERT_EQ(symlink(builtProgram("sim/korvo-sim").c_str(), dir.file("bin/korvo-sim").c_str()), 0);
@@ -35,16 +35,16 @@ class ShellCompletionTest : public ::testing::Test {
   void standIn(const std::string& program, const std::string& extra = "") {
     std::string real = readLink(dir.file("bin/" + program));
     std::remove(dir.file("bin/" + program).c_str());
-    writeFile(dir.file("bin/" + program),
-              "#!/bin/sh\n" + extra +
-                  "if [ \"$1\" = --list-parts ]; then\n"
-                  "  printf 'Part        Signature  Flash\\n'\n"
-                  "  printf 'ATmega48    1e 92 05   4096\\n'\n"
-                  "  printf 'ATmega644/ATmega644P 1e 96 0a 65536\\n'\n"
-                  "  printf 'ATmega2560  1e 98 01   262144\\n'\n"
-                  "  exit 0\n"
-                  "fi\n"
-                  "exec '" + real + "' \"$@\"\n");
+    writeFile(dir.file("bin/" + program), "#!/bin/sh\n" + extra +
+                                              "if [ \"$1\" = --list-parts ]; then\n"
+                                              "  printf 'Part        Signature  Flash\\n'\n"
+                                              "  printf 'ATmega48    1e 92 05   4096\\n'\n"
+                                              "  printf 'ATmega644/ATmega644P 1e 96 0a 65536\\n'\n"
+                                              "  printf 'ATmega2560  1e 98 01   262144\\n'\n"
+                                              "  exit 0\n"
+                                              "fi\n"
+                                              "exec '" +
+                                              real + "' \"$@\"\n");
     ASSERT_EQ(chmod(dir.file("bin/" + program).c_str(), 0755), 0);
   }
 

@@ -66,8 +66,8 @@ TEST_F(PortDiagnosisTest, OnlyOneUsbSerialDeviceIsTakenForTheKorvo) {
   ASSERT_EQ(mkdir(dir.file("serial/by-id").c_str(), 0755), 0);
   ASSERT_EQ(symlink("../../ttyUSB3", dir.file("serial/by-id/usb-Korvo_ISP-if00").c_str()), 0);
   EXPECT_EQ(onlySerialDevice(folders), dir.file("serial/by-id/usb-Korvo_ISP-if00"));
-  std::vector<std::string> all = {dir.file("serial/by-id/usb-Korvo_ISP-if00"),
-                                  dir.file("ttyUSB3"), dir.file("ttyACM0")};
+  std::vector<std::string> all = {dir.file("serial/by-id/usb-Korvo_ISP-if00"), dir.file("ttyUSB3"),
+                                  dir.file("ttyACM0")};
   EXPECT_EQ(serialDevicePaths(folders), all);
   ASSERT_EQ(symlink("../../ttyACM0", dir.file("serial/by-id/usb-Other-if00").c_str()), 0);
   EXPECT_EQ(onlySerialDevice(folders), "");
