@@ -1,10 +1,15 @@
 // tarnwick's link start-up: find the Korvo (asking for another channel while
 // the port will not open), read its sign-on, identify the target and report.
 
+#include <cctype>
+#include <string>
+#include <vector>
+
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
 #include "frontend/startup.h"
 #include "link_usb/korvo_link.h"
+#include "link_usb/port_diagnosis.h"
 #include "run/session.h"
 
 namespace {
@@ -17,6 +22,32 @@ void printChannelHints(Console& console) {
   console.print("   comchannel comx\n");
   console.print("   baudrate 38400\n\n");
   console.print(" where x is the COM port id\n\n");
+}
+
+// The specified question, then the serial devices there are, numbered: on
+// Linux the numbered COM channels stand for /dev/ttyS0-8, which a USB Korvo
+// never is.
+std::vector<std::string> askForChannel(Console& console) {
+  console.print("Enter new com channel [1,2,3,4,5,6,7,8,e]: ");
+  std::vector<std::string> devices = serialDevicePaths(deviceFoldersFromEnvironment());
+  if (!devices.empty()) {
+    console.print("\n");
+    for (size_t i = 0; i < devices.size(); ++i) {
+      console.print("  %zu: %s\n", i + 1, devices[i].c_str());
+    }
+    console.print("Number of a device above, a device path, or e: ");
+  }
+  console.flush();
+  return devices;
+}
+
+// The rest of a path whose '/' was the answer, up to the next white space.
+std::string readPathAfterSlash(Console& console) {
+  std::string path = "/";
+  for (int c = console.readKey(); c >= 0 && !std::isspace(c); c = console.readKey()) {
+    path.push_back(static_cast<char>(c));
+  }
+  return path;
 }
 
 void reportTarget(Session& session, uint8_t echo, char fuseResult) {
@@ -53,6 +84,16 @@ void reportTarget(Session& session, uint8_t echo, char fuseResult) {
 
 }  // namespace
 
+void adoptOnlySerialDevice(Session& session) {
+  RunSettings& settings = session.settings;
+  if (!settings.portOption.empty() || settings.portConfigured) return;
+  std::string device = onlySerialDevice(deviceFoldersFromEnvironment());
+  if (device.empty()) return;
+  // Held as --port would be, so that it outlasts every re-read of the file.
+  settings.portOption = device;
+  applyPortOption(session.profile, device, settings);
+}
+
 std::unique_ptr<IspLink> startKorvo(Session& session) {
   Console& console = session.console;
   RunSettings& settings = session.settings;
@@ -64,13 +105,19 @@ std::unique_ptr<IspLink> startKorvo(Session& session) {
   int opened = link->openProgrammerPort();
   while (opened == -1) {
     prompted = true;
-    console.print("Enter new com channel [1,2,3,4,5,6,7,8,e]: ");
-    console.flush();
+    std::vector<std::string> devices = askForChannel(console);
     link->setAwaitSignOn(false);
     int answer = console.readAnswer();
     if (answer < 0 || answer == 'e') break;  // end of input gives up as 'e' does
-    settings.comChannel = comChannelFromDigit(static_cast<char>(answer), console);
-    settings.comDevicePath.clear();  // the channel typed wins over a configured path
+    size_t listed = answer >= '1' && answer <= '9' ? static_cast<size_t>(answer - '0') : 0;
+    if (answer == '/') {
+      settings.comDevicePath = readPathAfterSlash(console);
+    } else if (listed >= 1 && listed <= devices.size()) {
+      settings.comDevicePath = devices[listed - 1];
+    } else {
+      settings.comChannel = comChannelFromDigit(static_cast<char>(answer), console);
+      settings.comDevicePath.clear();  // the channel typed wins over a configured path
+    }
     opened = link->openProgrammerPort();
     if (opened == 1) chosen = true;
   }

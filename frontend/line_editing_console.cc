@@ -17,7 +17,7 @@ char* emptyPrompt(EditLine*) {
   return none;
 }
 
-constexpr int kHistoryLines = 500;
+constexpr int kHistoryLines = static_cast<int>(PromptHistory::kMaxLines);
 
 }  // namespace
 
@@ -30,6 +30,12 @@ LineEditingConsole::LineEditingConsole(const char* programName) {
     HistEvent event;
     history(history_, &event, H_SETSIZE, kHistoryLines);
     el_set(editor_, EL_HIST, history, history_);
+    std::string file = PromptHistory::fileFor(programName);
+    if (!file.empty()) {
+      saved_ = std::make_unique<PromptHistory>(file);
+      for (const std::string& line : saved_->load())
+        history(history_, &event, H_ENTER, line.c_str());
+    }
   }
   el_set(editor_, EL_PROMPT, emptyPrompt);
   el_set(editor_, EL_EDITOR, "emacs");
@@ -62,6 +68,7 @@ bool LineEditingConsole::readLine() {
   if (hasToken && history_ != nullptr) {
     HistEvent event;
     history(history_, &event, H_ENTER, line);
+    if (saved_) saved_->add(text);
   }
   return true;
 }

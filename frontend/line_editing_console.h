@@ -1,12 +1,15 @@
 #pragma once
 // The programs' console at a terminal: the prompt's input is read a line at a
 // time with line editing and history, and the line's tokens are handed out one
-// by one, so several commands on one line still run in order. Away from a
-// terminal it is exactly the plain console.
+// by one, so several commands on one line still run in order. The lines are
+// kept between runs (PromptHistory). Away from a terminal it is exactly the
+// plain console, and keeps no history.
 
 #include <deque>
+#include <memory>
 #include <string>
 
+#include "frontend/prompt_history.h"
 #include "frontend/stdio_console.h"
 
 struct editline;
@@ -27,4 +30,5 @@ class LineEditingConsole : public StdioConsole {
   struct editline* editor_ = nullptr;
   struct history* history_ = nullptr;
   std::deque<std::string> pending_;
+  std::unique_ptr<PromptHistory> saved_;  // the lines kept between runs
 };

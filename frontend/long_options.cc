@@ -3,9 +3,11 @@
 #include "frontend/configuration.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
+#include "link_usb/port_diagnosis.h"
 #include "run/console.h"
 #include "run/run_settings.h"
 #include "run/session.h"
+#include "timing/delay.h"
 
 namespace {
 
@@ -22,6 +24,19 @@ bool takeValued(const std::string& name, int argc, char** argv, int& i, std::str
     return true;
   }
   return false;
+}
+
+// One path a line, so that a script or the shell's completion can take them as
+// they are; when there are none, standard error says where we looked.
+void listSerialDevices(Console& console, std::FILE* errors) {
+  DeviceFolders folders = deviceFoldersFromEnvironment();
+  std::vector<std::string> devices = serialDevicePaths(folders);
+  for (const std::string& device : devices) console.print("%s\n", device.c_str());
+  if (devices.empty()) {
+    std::fprintf(errors,
+                 "No serial devices found (looked for %s/serial/by-id/*, %s/ttyUSB*, %s/ttyACM*)\n",
+                 folders.dev.c_str(), folders.dev.c_str(), folders.dev.c_str());
+  }
 }
 
 }  // namespace
@@ -42,6 +57,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.version = true;
     } else if (argument == "--no-wait") {
       options.noWait = true;
+    } else if (argument == "--list-ports" && profile.link == LinkKind::kKorvo) {
+      options.listPorts = true;
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -66,6 +83,9 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --help          print this text and exit\n");
   console.print("  --version       print the program's name and version and exit\n");
   console.write(profile.portOptionHelp);
+  if (profile.link == LinkKind::kKorvo) {
+    console.print("  --list-ports    print the serial devices present, one a line, and exit\n");
+  }
   if (profile.waitForKeyAtEnd) {
     console.print("  --no-wait       end the run without waiting for a key\n");
   }
@@ -73,7 +93,12 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
   }
-  console.print("gcal.txt, the delay calibration, is kept in the current directory.\n");
+  // Say where this user's calibration actually lives, as for the configuration.
+  CalibrationPlaces calibration = calibrationPlaces(profile.programName);
+  console.print(
+      "gcal.txt, the delay calibration, is read from the current directory when it is\n"
+      "there (and measured into it again there); otherwise it is kept in\n");
+  console.print("  %s/\n", calibration.cacheFolder.empty() ? "." : calibration.cacheFolder.c_str());
 }
 
 int answerLongOptions(const Profile& profile, const LongOptions& options, Console& console,
@@ -86,6 +111,8 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
   if (options.help) {
     printHelp(profile, console);
     printLongOptionHelp(profile, console);
+  } else if (options.listPorts) {
+    listSerialDevices(console, errors);
   } else {
     console.print("%s %s\n", profile.programName, AVRISP_VERSION);
   }

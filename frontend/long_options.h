@@ -19,9 +19,11 @@ struct LongOptions {
   // argv[0] and the arguments that are not long options, for the command
   // line, ending in a null pointer as argv does.
   std::vector<char*> commandArguments;
+  // tarnwick: print the serial devices present and end the run.
+  bool listPorts = false;
 
   // Whether the options answer the run themselves (help, version, a refusal).
-  bool endRun() const { return help || version || !refusal.empty(); }
+  bool endRun() const { return help || version || listPorts || !refusal.empty(); }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
 };

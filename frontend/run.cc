@@ -63,8 +63,9 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   session.settings.portOption = options.port;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
+  if (profile.link == LinkKind::kKorvo) adoptOnlySerialDevice(session);
   printBanner(session);
-  calibrateDelay(console);
+  calibrateDelay(console, calibrationPlaces(profile.programName));
 
   int status = kExitOk;
   try {

@@ -11,4 +11,7 @@
 struct Session;
 
 std::unique_ptr<IspLink> startKorvo(Session& session);
+// Before the banner: with no port named by the configuration file or --port,
+// the one USB serial device present becomes the Korvo's port for the run.
+void adoptOnlySerialDevice(Session& session);
 std::unique_ptr<IspLink> startMarlow(Session& session);

@@ -43,6 +43,23 @@ std::string firstLineOf(const std::string& path) {
   return line;
 }
 
+std::vector<std::string> byIdLinks(const DeviceFolders& folders) {
+  std::vector<std::string> paths;
+  std::string byId = folders.dev + "/serial/by-id";
+  for (const std::string& name : entriesOf(byId)) paths.push_back(byId + "/" + name);
+  return paths;
+}
+
+std::vector<std::string> usbTtys(const DeviceFolders& folders) {
+  std::vector<std::string> paths;
+  for (const char* stem : {"ttyUSB", "ttyACM"}) {
+    for (const std::string& name : entriesOf(folders.dev)) {
+      if (startsWith(name, stem)) paths.push_back(folders.dev + "/" + name);
+    }
+  }
+  return paths;
+}
+
 std::string advice(const std::string& device, int error, const DeviceFolders& folders) {
   switch (error) {
     case EACCES:
@@ -71,18 +88,26 @@ DeviceFolders deviceFoldersFromEnvironment() {
   return folders;
 }
 
+std::vector<std::string> serialDevicePaths(const DeviceFolders& folders) {
+  std::vector<std::string> paths = byIdLinks(folders);
+  std::vector<std::string> ttys = usbTtys(folders);
+  paths.insert(paths.end(), ttys.begin(), ttys.end());
+  return paths;
+}
+
+std::string onlySerialDevice(const DeviceFolders& folders) {
+  std::vector<std::string> found = byIdLinks(folders);
+  if (found.empty()) found = usbTtys(folders);
+  return found.size() == 1 ? found.front() : std::string();
+}
+
 std::vector<std::string> serialDevicesPresent(const DeviceFolders& folders) {
   std::vector<std::string> lines;
-  std::string byId = folders.dev + "/serial/by-id";
-  for (const std::string& name : entriesOf(byId)) {
-    std::string path = byId + "/" + name;
-    std::string target = resolved(path);
+  for (const std::string& path : serialDevicePaths(folders)) {
+    std::string target = path.compare(0, folders.dev.size() + 8, folders.dev + "/serial/") == 0
+                             ? resolved(path)
+                             : std::string();
     lines.push_back(target.empty() ? path : path + " -> " + target);
-  }
-  for (const char* stem : {"ttyUSB", "ttyACM"}) {
-    for (const std::string& name : entriesOf(folders.dev)) {
-      if (startsWith(name, stem)) lines.push_back(folders.dev + "/" + name);
-    }
   }
   return lines;
 }

@@ -16,6 +16,16 @@ struct DeviceFolders {
 // /dev and /proc, with TARNWICK_DEV_ROOT replacing /dev.
 DeviceFolders deviceFoldersFromEnvironment();
 
+// The serial devices present as paths: every /dev/serial/by-id entry, then
+// every /dev/ttyUSB* and /dev/ttyACM*, each group sorted.
+std::vector<std::string> serialDevicePaths(const DeviceFolders& folders);
+
+// The one USB serial device present, when there is exactly one: counted among
+// the by-id links when there are any (each stands for a ttyUSB or ttyACM
+// device, which would otherwise be counted twice), else among ttyUSB* and
+// ttyACM*. Empty when there is none or more than one.
+std::string onlySerialDevice(const DeviceFolders& folders);
+
 // The serial devices present, one a line: each /dev/serial/by-id entry with
 // the device it points to ("/dev/serial/by-id/NAME -> /dev/ttyUSB0"), then every
 // /dev/ttyUSB* and /dev/ttyACM*, each group sorted.

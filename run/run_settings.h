@@ -27,11 +27,14 @@ struct RunSettings {
   // names the device itself and takes the place of the channel number.
   int comChannel = kDefaultComChannel;
   std::string comDevicePath;
+  bool portConfigured = false;  // the configuration file named the port
   int baudCode = kDefaultBaudCode;
   // Outside the reset.
   int hexRecordType = 4;
   int lockArmCount = 0;
   bool noBusyWait = false;
+  // The configuration file's unknown keys have been told (once per run).
+  bool unknownKeysReported = false;
   // pellory: the parallel port; only the configuration file moves these.
   uint16_t lptDataPort = 0x378;
   uint16_t lptStatusPort = 0x379;

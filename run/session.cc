@@ -24,6 +24,7 @@ void restoreDefaultSettings(Session& session) {
   if (session.profile.link == LinkKind::kKorvo) {
     settings.comChannel = kDefaultComChannel;
     settings.comDevicePath.clear();
+    settings.portConfigured = false;
     settings.baudCode = kDefaultBaudCode;
   }
   if (session.profile.readConfiguration != nullptr) {

@@ -11,7 +11,7 @@ set -euo pipefail
 
 build=(cmake g++ make pkg-config libedit-dev)
 test=(libgtest-dev libgmock-dev srecord python3 python3-intelhex gcc-avr binutils-avr avr-libc
-      groff-base dpkg-dev file clang libclang-rt-dev)
+      groff-base dpkg-dev file clang libclang-rt-dev lintian)
 
 case "${1:-build}" in
   build) packages=("${build[@]}") ;;

@@ -75,8 +75,48 @@ TEST_F(ConfigurationTest, LastKeyWinsAndOtherWordsAreIgnored) {
 TEST_F(ConfigurationTest, BaudTextsAreMatchedLetterForLetter) {
   EXPECT_EQ(readKorvo("baudrate 57200").baudCode, 8);
   EXPECT_EQ(console_.output(), "");
-  EXPECT_EQ(readKorvo("baudrate 57600").baudCode, 7);
+  EXPECT_EQ(readKorvo("baudrate 57601").baudCode, 7);
   EXPECT_EQ(console_.output(), "Unrecognized baud rate\n");
+}
+
+TEST_F(ConfigurationTest, TheRatesAUserWouldTypeAreAccepted) {
+  EXPECT_EQ(readKorvo("baudrate 57600").baudCode, 8);
+  EXPECT_EQ(readKorvo("baudrate 115200").baudCode, 9);
+  EXPECT_EQ(readKorvo("baudrate 38400").baudCode, 7);
+  EXPECT_EQ(readKorvo("baudrate 19200").baudCode, 6);
+  EXPECT_EQ(readKorvo("baudrate 9600").baudCode, 5);
+  EXPECT_EQ(console_.output(), "");
+}
+
+// What standard error received while `read` ran.
+template <typename Read>
+std::string errorsOf(Read read) {
+  ::testing::internal::CaptureStderr();
+  read();
+  return ::testing::internal::GetCapturedStderr();
+}
+
+TEST_F(ConfigurationTest, AMisspeltKeyIsToldWithItsFileAndLineAndTheRunGoesOn) {
+  RunSettings settings;
+  std::string errors = errorsOf([&] {
+    settings =
+        readKorvo("# my Korvo\ncomchannel com3\n\nbaudrat 4800\r\nbaudrate 9600 trailing words\n");
+  });
+  EXPECT_EQ(errors, "sfconfig.txt:4: unknown key \"baudrat\" ignored\n");
+  EXPECT_EQ(settings.comChannel, 2);
+  EXPECT_EQ(settings.baudCode, 5);
+  EXPECT_EQ(console_.output(), "");
+
+  EXPECT_EQ(errorsOf([&] { readMarlow("LPTPORT 278\nlptport 3bc\n"); }),
+            "pelloryconfig.txt:1: unknown key \"LPTPORT\" ignored\n");
+}
+
+TEST_F(ConfigurationTest, UnknownKeysAreToldOnceThoughTheFileIsReadAfterEveryTransfer) {
+  Session session(tarnwickProfile(), console_);
+  writeFile("sfconfig.txt", "comchanel com4\n");
+  EXPECT_EQ(errorsOf([&] { restoreDefaultSettings(session); }),
+            "sfconfig.txt:1: unknown key \"comchanel\" ignored\n");
+  EXPECT_EQ(errorsOf([&] { restoreDefaultSettings(session); }), "");
 }
 
 TEST_F(ConfigurationTest, UnknownChannelFallsBackToCom1) {

@@ -71,14 +71,22 @@ TEST_F(InstallTest, InstalledTreeHoldsEverythingAndTarnwickAnswersWithNoDevice) 
        {bin + "tarnwick", bin + "pellory", bin + "korvo-sim",
         prefix + "/" AVRISP_INSTALL_PRIVATE_LIBDIR "/libio.so",
         prefix + "/" AVRISP_INSTALL_SIMDIR "/libio.so",
-        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/tarnwick.1",
-        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/pellory.1",
-        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/korvo-sim.1",
+        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/tarnwick.1.gz",
+        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/pellory.1.gz",
+        prefix + "/" AVRISP_INSTALL_MANDIR "/man1/korvo-sim.1.gz",
+        prefix + "/share/bash-completion/completions/tarnwick",
+        prefix + "/share/bash-completion/completions/pellory",
+        prefix + "/share/bash-completion/completions/korvo-sim",
         prefix + "/" AVRISP_INSTALL_DOCDIR "/README.md",
         prefix + "/" AVRISP_INSTALL_DOCDIR "/LICENSE",
+        prefix + "/" AVRISP_INSTALL_DOCDIR "/copyright",
+        prefix + "/" AVRISP_INSTALL_DOCDIR "/changelog.Debian.gz",
         prefix + "/" AVRISP_INSTALL_DOCDIR "/examples/prebuilt/atmega644p/blink.hex"}) {
     EXPECT_TRUE(fileExists(file)) << file;
   }
+
+  // The example build script is run from where it was installed.
+  EXPECT_EQ(access((prefix + "/" AVRISP_INSTALL_DOCDIR "/examples/build.sh").c_str(), X_OK), 0);
 
   ProcessResult version = run(bin + "tarnwick", {"--version"});
   EXPECT_EQ(version.exitStatus, 0);
@@ -132,9 +140,35 @@ TEST_F(InstallTest, DebianPackageHoldsTheProgramsAndRunsUnpacked) {
   EXPECT_NE(depends.output.find("libedit"), std::string::npos) << depends.output;
   ProcessResult contents = run(dpkgDeb, {"-c", deb});
   for (const char* file :
-       {"./usr/bin/tarnwick", "./usr/bin/pellory", "./usr/bin/korvo-sim", "/man1/tarnwick.1",
-        "/man1/pellory.1", "/man1/korvo-sim.1", "/avrisp/libio.so", "/avrisp/sim/libio.so"}) {
+       {"./usr/bin/tarnwick", "./usr/bin/pellory", "./usr/bin/korvo-sim", "/man1/tarnwick.1.gz",
+        "/man1/pellory.1.gz", "/man1/korvo-sim.1.gz", "/avrisp/libio.so", "/avrisp/sim/libio.so",
+        "./usr/share/doc/avrisp/copyright", "./usr/share/doc/avrisp/changelog.Debian.gz",
+        "./usr/share/bash-completion/completions/tarnwick"}) {
     EXPECT_NE(contents.output.find(file), std::string::npos) << file << "\n" << contents.output;
+  }
+  // The example script keeps its execute bit in the package too.
+  size_t script = contents.output.find("/examples/build.sh");
+  ASSERT_NE(script, std::string::npos) << contents.output;
+  size_t line = contents.output.rfind('\n', script) + 1;
+  EXPECT_EQ(contents.output.compare(line, 10, "-rwxr-xr-x"), 0) << contents.output.substr(line, 80);
+
+  // A maintainer with a real address and a summary that fits one line.
+  ProcessResult maintainer = run(dpkgDeb, {"-f", deb, "Maintainer"});
+  EXPECT_EQ(maintainer.output.find("localhost"), std::string::npos) << maintainer.output;
+  EXPECT_NE(maintainer.output.find('@'), std::string::npos) << maintainer.output;
+  ProcessResult description = run(dpkgDeb, {"-f", deb, "Description"});
+  size_t summaryEnd = description.output.find('\n');
+  EXPECT_LT(summaryEnd, 80u) << description.output;
+  EXPECT_GT(description.output.size(), summaryEnd + 100) << "no long description";
+
+  // Debian's own checks of the package find no errors.
+  const std::string lintian = onPath("lintian");
+  if (lintian.empty()) {
+    ADD_FAILURE() << "lintian is not installed (scripts/install-deps.sh test installs it)";
+  } else {
+    ProcessResult checked = run(lintian, {"--no-tag-display-limit", deb});
+    EXPECT_EQ(checked.output.find("E: "), std::string::npos) << checked.output;
+    EXPECT_EQ(checked.exitStatus, 0) << checked.output << checked.errorOutput;
   }
 
   const std::string root = dir.file("root");

@@ -97,4 +97,41 @@ TEST_F(LongOptionsRunTest, NoWaitAtATerminalEndsWithoutAKey) {
   EXPECT_EQ(terminal.finish(), 0) << terminal.shown();
 }
 
+// A user at the prompt one day and again the next: the lines typed are in the
+// history file, and the arrow key brings them back.
+TEST_F(LongOptionsRunTest, PromptLinesAreKeptForTheNextRun) {
+  startKorvo();
+  {
+    TerminalSession terminal;
+    ASSERT_TRUE(terminal.start(builtProgram("tarnwick"), dir.path(), {}, {"--port", link}));
+    ASSERT_TRUE(terminal.waitFor("Target ATmega644P responding")) << terminal.shown();
+    terminal.type("h\n");
+    ASSERT_TRUE(terminal.waitFor("Leave white space between commands.")) << terminal.shown();
+    terminal.type("sf00   nv\n");
+    terminal.type("e\n");
+    EXPECT_EQ(terminal.finish(), 1) << terminal.shown();
+  }
+  EXPECT_EQ(readFile(dir.file(".local/state/tarnwick/history")), "h\nsf00   nv\ne\n");
+
+  TerminalSession again;
+  ASSERT_TRUE(again.start(builtProgram("tarnwick"), dir.path(), {}, {"--port", link}));
+  ASSERT_TRUE(again.waitFor("Target ATmega644P responding")) << again.shown();
+  // Up three times: past "e" and "sf00   nv" to "h".
+  again.type("\x1b[A\x1b[A\x1b[A\n");
+  EXPECT_TRUE(again.waitFor("Leave white space between commands.")) << again.shown();
+  again.type("e\n");
+  EXPECT_EQ(again.finish(), 1) << again.shown();
+}
+
+// Input from a pipe or a file is no one's typing: nothing is kept.
+TEST_F(LongOptionsRunTest, PipedPromptInputKeepsNoHistory) {
+  startKorvo();
+  ProcessOptions options;
+  options.workingDirectory = dir.path();
+  options.standardInput = "h\ne\n";
+  ProcessResult result = runProcess(builtProgram("tarnwick"), {"--port", link}, options);
+  EXPECT_EQ(result.exitStatus, 1) << result.output;
+  EXPECT_FALSE(fileExists(dir.file(".local/state/tarnwick/history")));
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // the verdict, the closing line and the exit status.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/support/run_process.h"
 #include "tests/support/temp_dir.h"
@@ -48,15 +49,41 @@ TEST_F(ProgramFrameTest, TarnwickBannerShowsTheConfiguredChannel) {
       << run.output;
 }
 
-TEST_F(ProgramFrameTest, FirstStartCalibratesAndWritesGcal) {
+TEST_F(ProgramFrameTest, FirstStartCalibratesAndKeepsTheCountInTheUserCache) {
   ProcessOptions options = inDir();
   options.environment["TARNWICK_TTY_PREFIX"] = "/nonexistent/ttyS";
   ProcessResult run = runProcess(builtProgram("tarnwick"), {}, options);
   EXPECT_NE(run.output.find("\nCalibrating delay .............\n"), std::string::npos)
       << run.output;
-  std::string stored = readFile(dir_.file("gcal.txt"));
+  EXPECT_FALSE(fileExists(dir_.file("gcal.txt")));
+  std::string stored = readFile(dir_.file(".cache/tarnwick/gcal.txt"));
   ASSERT_FALSE(stored.empty());
   EXPECT_EQ(stored.find_first_not_of("0123456789"), std::string::npos) << stored;
+}
+
+// Projects in folders of their own, one of them read-only: the machine is
+// measured once, and no folder is written to.
+TEST_F(ProgramFrameTest, TwoRunsInTwoNewFoldersCalibrateOnceInAll) {
+  int calibrations = 0;
+  for (const char* project : {"blinker", "logger"}) {
+    SCOPED_TRACE(project);
+    std::string folder = dir_.file(project);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ProcessOptions options = inDir();
+    options.workingDirectory = folder;
+    options.environment["XDG_CACHE_HOME"] = dir_.file("cache");
+    options.environment["PELLORY_SIM_FAULT"] = "no-cable";
+    options.environment["LD_LIBRARY_PATH"] = builtProgram("sim");
+    if (std::string(project) == "logger") chmod(folder.c_str(), 0555);
+    ProcessResult run = runProcess(builtProgram("pellory"), {}, options);
+    chmod(folder.c_str(), 0755);
+    ASSERT_FALSE(run.timedOut);
+    if (run.output.find("Calibrating delay") != std::string::npos) calibrations++;
+    EXPECT_EQ(run.output.find("gcal.txt"), std::string::npos) << run.output;
+    EXPECT_FALSE(fileExists(folder + "/gcal.txt"));
+  }
+  EXPECT_EQ(calibrations, 1);
+  EXPECT_TRUE(fileExists(dir_.file("cache/pellory/gcal.txt")));
 }
 
 TEST_F(ProgramFrameTest, PelloryWithoutACableEndsAsNotInstalled) {

@@ -60,7 +60,7 @@ TEST_F(RealTimingTest, PelloryWaitsLongEnoughForAChipAtDatasheetSpeed) {
     options_.environment["PELLORY_SIM_TIME_SCALE"] = "1";
     options_.environment["PELLORY_SIM_STATS"] = dir_.file("stats.txt");
     std::remove(dir_.file("stats.txt").c_str());
-    std::remove(dir_.file("gcal.txt").c_str());
+    std::remove(dir_.file(".cache/pellory/gcal.txt").c_str());
     ProcessResult run = runProcess(builtProgram("pellory"), kCommands, options_);
     expectProgrammed(run);
     std::string summary = readFile(dir_.file("stats.txt"));

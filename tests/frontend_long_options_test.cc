@@ -12,6 +12,7 @@
 #include "frontend/profile.h"
 #include "run/console.h"
 #include "run/session.h"
+#include "timing/delay.h"
 
 namespace {
 
@@ -116,6 +117,12 @@ TEST(LongOptions, HelpIsTheCommandHelpThenTheLongOptionsAndVersionIsOneLine) {
     }
     // Only tarnwick waits for a key at the end.
     EXPECT_EQ(shown.find("--no-wait") != std::string::npos, profile->waitForKeyAtEnd);
+    // Only tarnwick has serial devices to list.
+    EXPECT_EQ(shown.find("--list-ports") != std::string::npos, profile->link == LinkKind::kKorvo);
+    // The calibration's own folder, not the current directory alone.
+    EXPECT_NE(shown.find(calibrationPlaces(profile->programName).cacheFolder + "/\n"),
+              std::string::npos)
+        << shown;
 
     ScriptedConsole version;
     EXPECT_EQ(answerLongOptions(*profile, read(*profile, {"x", "--version"}), version, stderr),

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
 
 #include "run/console.h"
+#include "run/user_folders.h"
 #include "tests/support/shared_folder.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
@@ -183,6 +189,88 @@ TEST(Delay, ASimulatedTimeScaleShortensWaitsInProportionOnly) {
     EXPECT_EQ(delayTimeScale(), 1.0) << unusable;
   }
   setDelayTimeScale(1.0);
+}
+
+// A user who runs the program in many folders: the first run measures, the
+// rest find the count in the cache.
+TEST_F(CalibrationTest, OneMeasurementServesEveryFolderThroughTheCache) {
+  CalibrationPlaces places;
+  places.cacheFolder = dir_.file("home/.cache/tarnwick");
+  for (const char* folder : {"first", "second"}) {
+    SCOPED_TRACE(folder);
+    ASSERT_EQ(mkdir(dir_.file(folder).c_str(), 0755), 0);
+    ASSERT_EQ(chdir(dir_.file(folder).c_str()), 0);
+    calibrateDelay(console_, places);
+    EXPECT_FALSE(fileExists("gcal.txt"));
+  }
+  EXPECT_EQ(console_.output(), "\nCalibrating delay .............\n");
+  EXPECT_EQ(readFile(places.cacheFolder + "/gcal.txt"), std::to_string(loopsPerMicrosecond()));
+  struct stat info;
+  ASSERT_EQ(stat(places.cacheFolder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(CalibrationTest, TheFolderOwnGcalComesFirstAndKeepsItsMeasurements) {
+  CalibrationPlaces places;
+  places.cacheFolder = dir_.file("cache");
+  ASSERT_TRUE(makeUserFolder(places.cacheFolder));
+  writeFile(places.cacheFolder + "/gcal.txt", "300");
+  writeFile("gcal.txt", "250");
+  calibrateDelay(console_, places);
+  EXPECT_EQ(loopsPerMicrosecond(), 250);
+
+  // A folder's unusable count is measured again into the folder, not the cache.
+  writeFile("gcal.txt", "0");
+  calibrateDelay(console_, places);
+  EXPECT_EQ(console_.output(), "\nCalibrating delay .............\n");
+  EXPECT_EQ(readFile("gcal.txt"), std::to_string(loopsPerMicrosecond()));
+  EXPECT_EQ(readFile(places.cacheFolder + "/gcal.txt"), "300");
+
+  std::remove("gcal.txt");
+  console_.clearOutput();
+  calibrateDelay(console_, places);
+  EXPECT_EQ(loopsPerMicrosecond(), 300);
+  EXPECT_EQ(console_.output(), "");
+}
+
+// The cache is the program's own file: one that holds no count is measured
+// over rather than keeping the built-in count on every later run.
+TEST_F(CalibrationTest, ACacheWithoutACountIsMeasuredOver) {
+  CalibrationPlaces places;
+  places.cacheFolder = dir_.file("cache");
+  ASSERT_TRUE(makeUserFolder(places.cacheFolder));
+  writeFile(places.cacheFolder + "/gcal.txt", "junk");
+  calibrateDelay(console_, places);
+  EXPECT_EQ(console_.output(), "\nCalibrating delay .............\n");
+  EXPECT_EQ(readFile(places.cacheFolder + "/gcal.txt"), std::to_string(loopsPerMicrosecond()));
+}
+
+TEST(UserFolders, XdgVariablesFirstThenHome) {
+  std::map<std::string, std::string> saved;
+  for (const char* name : {"XDG_CACHE_HOME", "XDG_STATE_HOME", "HOME"}) {
+    if (const char* value = std::getenv(name)) saved[name] = value;
+  }
+  setenv("HOME", "/home/ann", 1);
+  setenv("XDG_CACHE_HOME", "/var/cache/ann", 1);
+  unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(userFolder(UserFolder::kCache, "tarnwick"), "/var/cache/ann/tarnwick");
+  EXPECT_EQ(userFolder(UserFolder::kState, "pellory"), "/home/ann/.local/state/pellory");
+  EXPECT_EQ(calibrationPlaces("pellory").cacheFolder, "/var/cache/ann/pellory");
+  // A relative value is ignored, as XDG's rules say.
+  setenv("XDG_CACHE_HOME", "cache", 1);
+  setenv("XDG_STATE_HOME", "/state", 1);
+  EXPECT_EQ(userFolder(UserFolder::kCache, "tarnwick"), "/home/ann/.cache/tarnwick");
+  EXPECT_EQ(userFolder(UserFolder::kState, "tarnwick"), "/state/tarnwick");
+  unsetenv("HOME");
+  EXPECT_EQ(userFolder(UserFolder::kCache, "tarnwick"), "");
+  for (const char* name : {"XDG_CACHE_HOME", "XDG_STATE_HOME", "HOME"}) {
+    auto found = saved.find(name);
+    if (found == saved.end()) {
+      unsetenv(name);
+    } else {
+      setenv(name, found->second.c_str(), 1);
+    }
+  }
 }
 
 }  // namespace

@@ -54,6 +54,25 @@ TEST_F(PortDiagnosisTest, ListsByIdNamesWithTheirTtyThenUsbAndAcmDevices) {
                 expected[0] + "\n  " + expected[1] + "\n  " + expected[2] + "\n");
 }
 
+TEST_F(PortDiagnosisTest, OnlyOneUsbSerialDeviceIsTakenForTheKorvo) {
+  EXPECT_EQ(onlySerialDevice(folders), "");
+  writeFile(dir.file("ttyS0"), "");
+  writeFile(dir.file("ttyACM0"), "");
+  EXPECT_EQ(onlySerialDevice(folders), dir.file("ttyACM0"));
+  writeFile(dir.file("ttyUSB3"), "");
+  EXPECT_EQ(onlySerialDevice(folders), "");
+  // A by-id link stands for its tty: one link is one device, whatever else.
+  ASSERT_EQ(mkdir(dir.file("serial").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.file("serial/by-id").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("../../ttyUSB3", dir.file("serial/by-id/usb-Korvo_ISP-if00").c_str()), 0);
+  EXPECT_EQ(onlySerialDevice(folders), dir.file("serial/by-id/usb-Korvo_ISP-if00"));
+  std::vector<std::string> all = {dir.file("serial/by-id/usb-Korvo_ISP-if00"), dir.file("ttyUSB3"),
+                                  dir.file("ttyACM0")};
+  EXPECT_EQ(serialDevicePaths(folders), all);
+  ASSERT_EQ(symlink("../../ttyACM0", dir.file("serial/by-id/usb-Other-if00").c_str()), 0);
+  EXPECT_EQ(onlySerialDevice(folders), "");
+}
+
 TEST_F(PortDiagnosisTest, EachReasonGetsItsAdvice) {
   EXPECT_EQ(explainPortError("/dev/ttyUSB0", EACCES, folders),
             "/dev/ttyUSB0: Permission denied\n"

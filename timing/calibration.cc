@@ -8,6 +8,7 @@
 #include "image/output_file.h"
 #include "run/output_sink.h"
 #include "run/regular_file.h"
+#include "run/user_folders.h"
 #include "timing/delay.h"
 
 namespace {
@@ -26,7 +27,33 @@ bool readLoopCount(std::FILE* file, int32_t& value) {
   return true;
 }
 
+enum class Stored { kMissing, kNotANumber, kUnusable, kLoaded };
+
+// Reads the loop count kept at `path` into the delay.
+Stored loadLoopCount(const std::string& path, OutputSink& console) {
+  // A link that may not be written through is not read either: its number
+  // would set every wait of the run. A FIFO or a device in its place must not
+  // stall the start.
+  std::string refusal;
+  std::FILE* file = outputLinkPermitted(path, refusal) ? openRegularStream(path, console) : nullptr;
+  if (file == nullptr) return Stored::kMissing;
+  int32_t value = 0;
+  bool haveNumber = readLoopCount(file, value);
+  std::fclose(file);
+  if (!haveNumber) return Stored::kNotANumber;
+  // 0 or negative cannot time anything: measure afresh as if it were missing.
+  if (value <= 0) return Stored::kUnusable;
+  setLoopsPerMicrosecond(value > kMaxLoopsPerMicrosecond ? kMaxLoopsPerMicrosecond : value);
+  return Stored::kLoaded;
+}
+
 }  // namespace
+
+CalibrationPlaces calibrationPlaces(const std::string& programName) {
+  CalibrationPlaces places;
+  places.cacheFolder = userFolder(UserFolder::kCache, programName);
+  return places;
+}
 
 int32_t loopsFromMicrosecondsPerIteration(double microsecondsPerIteration) {
   if (!(microsecondsPerIteration > 0.0)) return kMaxLoopsPerMicrosecond;
@@ -57,20 +84,21 @@ double measureLoopTime() {
 }
 
 void calibrateDelay(OutputSink& console, const std::string& path) {
-  // A link that may not be written through is not read either: its number
-  // would set every wait of the run.
-  std::string refusal;
-  std::FILE* file = outputLinkPermitted(path, refusal) ? openRegularStream(path, console) : nullptr;
-  if (file != nullptr) {
-    int32_t value = 0;
-    bool haveNumber = readLoopCount(file, value);
-    std::fclose(file);
-    if (!haveNumber) return;  // not a number: the built-in value stays, file untouched
-    if (value > 0) {
-      setLoopsPerMicrosecond(value > kMaxLoopsPerMicrosecond ? kMaxLoopsPerMicrosecond : value);
-      return;
-    }
-    // 0 or negative cannot time anything: measure afresh as if it were missing.
+  CalibrationPlaces places;
+  places.local = path;
+  calibrateDelay(console, places);
+}
+
+void calibrateDelay(OutputSink& console, const CalibrationPlaces& places) {
+  Stored local = loadLoopCount(places.local, console);
+  if (local == Stored::kLoaded) return;
+  if (local == Stored::kNotANumber) return;  // the built-in value stays, file untouched
+  // A gcal.txt of the folder's own is kept up to date where it is; otherwise
+  // the measurement serves every folder from the user's cache.
+  std::string path = places.local;
+  if (local == Stored::kMissing && !places.cacheFolder.empty()) {
+    path = places.cacheFolder + "/gcal.txt";
+    if (loadLoopCount(path, console) == Stored::kLoaded) return;
   }
   console.print("\nCalibrating delay ");
   float runs[kRuns];
@@ -91,6 +119,7 @@ void calibrateDelay(OutputSink& console, const std::string& path) {
   // hold no number, and every later start would keep the built-in count
   // instead of measuring.
   const std::string count = std::to_string(loopsPerMicrosecond());
+  if (path != places.local) makeUserFolder(places.cacheFolder);
   OutputFile out;
   if (!out.open(path) || !out.write(count.data(), count.size()) || !out.commit()) {
     console.print("Can't write gcal.txt\n");

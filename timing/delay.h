@@ -45,6 +45,18 @@ double measureLoopTime();
 // Loads "gcal.txt" from `path`, or measures (13 runs) and writes it.
 void calibrateDelay(OutputSink& console, const std::string& path = "gcal.txt");
 
+// Where the loop count is kept. The current folder's gcal.txt comes first and,
+// when it is there, is where a new measurement goes. Without one, the count is
+// read from and written to the user's cache folder, so that a machine is
+// measured once rather than once per folder run in.
+struct CalibrationPlaces {
+  std::string local = "gcal.txt";
+  std::string cacheFolder;  // empty: there is none, and the current folder serves
+};
+// The places for a program: its folder under $XDG_CACHE_HOME (~/.cache).
+CalibrationPlaces calibrationPlaces(const std::string& programName);
+void calibrateDelay(OutputSink& console, const CalibrationPlaces& places);
+
 // What a calibration run measured, for tests: the loop count implied by a mean
 // time per iteration, clamped to the range the waits can use.
 int32_t loopsFromMicrosecondsPerIteration(double microsecondsPerIteration);

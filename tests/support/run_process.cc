@@ -27,6 +27,13 @@ void setNonBlocking(int fd) {
 
 }  // namespace
 
+void keepUserFoldersHere() {
+  char here[4096];
+  if (getcwd(here, sizeof here) == nullptr) return;
+  setenv("XDG_CACHE_HOME", (std::string(here) + "/.cache").c_str(), 1);
+  setenv("XDG_STATE_HOME", (std::string(here) + "/.local/state").c_str(), 1);
+}
+
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options) {
   ProcessResult result;
@@ -42,6 +49,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     setpgid(0, 0);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
       _exit(127);
+    keepUserFoldersHere();
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

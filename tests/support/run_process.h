@@ -25,5 +25,12 @@ struct ProcessOptions {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options);
 
+// Points the user's cache and state folders (XDG_CACHE_HOME, XDG_STATE_HOME)
+// into the folder a program is about to run in, so that what one run keeps
+// (a measured gcal.txt, the prompt history) is seen by no other test and never
+// lands in the real home. Called in the child, after chdir; the run's own
+// environment additions come after and may point them elsewhere.
+void keepUserFoldersHere();
+
 // Path of a program in the build tree, e.g. builtProgram("tarnwick").
 std::string builtProgram(const std::string& relativePath);

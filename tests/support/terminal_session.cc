@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "tests/support/run_process.h"
+
 TerminalSession::~TerminalSession() {
   if (child_ > 0) {
     kill(child_, SIGKILL);
@@ -27,6 +29,7 @@ bool TerminalSession::start(const std::string& program, const std::string& worki
   child_ = forkpty(&master_, nullptr, nullptr, nullptr);
   if (child_ == 0) {
     if (chdir(workingDirectory.c_str()) != 0) _exit(126);
+    keepUserFoldersHere();
     for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     execv(program.c_str(), argv.data());
     _exit(127);

@@ -1,0 +1,134 @@
+// The bash completion as a user's shell runs it: the file sourced into bash,
+// its function called with the words typed so far, what it offers read back.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const std::string kCompletion = AVRISP_SOURCE_DIR "/scripts/completion/avrisp.bash";
+
+class ShellCompletionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+    for (const char* program : {"tarnwick", "pellory"}) {
+      ASSERT_EQ(
+          symlink(builtProgram(program).c_str(), dir.file(std::string("bin/") + program).c_str()),
+          0)
+          << program;
+    }
+    ASSERT_EQ(symlink(builtProgram("sim/korvo-sim").c_str(), dir.file("bin/korvo-sim").c_str()), 0);
+  }
+
+  // A program on PATH in place of the built one: it answers --list-parts (and
+  // whatever `extra` names) itself and hands everything else on.
+  void standIn(const std::string& program, const std::string& extra = "") {
+    std::string real = readLink(dir.file("bin/" + program));
+    std::remove(dir.file("bin/" + program).c_str());
+    writeFile(dir.file("bin/" + program), "#!/bin/sh\n" + extra +
+                                              "if [ \"$1\" = --list-parts ]; then\n"
+                                              "  printf 'Part        Signature  Flash\\n'\n"
+                                              "  printf 'ATmega48    1e 92 05   4096\\n'\n"
+                                              "  printf 'ATmega644/ATmega644P 1e 96 0a 65536\\n'\n"
+                                              "  printf 'ATmega2560  1e 98 01   262144\\n'\n"
+                                              "  exit 0\n"
+                                              "fi\n"
+                                              "exec '" +
+                                              real + "' \"$@\"\n");
+    ASSERT_EQ(chmod(dir.file("bin/" + program).c_str(), 0755), 0);
+  }
+
+  static std::string readLink(const std::string& path) {
+    char target[4096];
+    ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<size_t>(length)) : path;
+  }
+
+  // What the completion offers for `line`, the cursor at its end, one a line.
+  std::vector<std::string> complete(const std::string& line) {
+    std::string script = "source '" + kCompletion +
+                         "'\n"
+                         "COMP_LINE=\"$1\"; COMP_POINT=${#COMP_LINE}\n"
+                         "read -ra COMP_WORDS <<< \"$COMP_LINE\"\n"
+                         "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')\n"
+                         "COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
+                         "_avrisp \"${COMP_WORDS[0]}\" \"${COMP_WORDS[COMP_CWORD]}\" "
+                         "\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
+                         "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    ProcessOptions options;
+    options.workingDirectory = dir.path();
+    options.environment["PATH"] = dir.file("bin") + ":/usr/bin:/bin";
+    options.environment["TARNWICK_DEV_ROOT"] = dir.file("dev");
+    ProcessResult run = runProcess("/bin/bash", {"-c", script, "bash", line}, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.errorOutput;
+    std::vector<std::string> offered;
+    std::istringstream lines(run.output);
+    for (std::string word; std::getline(lines, word);) {
+      if (!word.empty()) offered.push_back(word);
+    }
+    return offered;
+  }
+
+  static bool has(const std::vector<std::string>& offered, const std::string& word) {
+    for (const std::string& each : offered) {
+      if (each == word) return true;
+    }
+    return false;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(ShellCompletionTest, LongOptionsComeFromEachProgramsHelp) {
+  std::vector<std::string> offered = complete("tarnwick --");
+  for (const char* option : {"--help", "--version", "--port", "--no-wait", "--list-ports"}) {
+    EXPECT_TRUE(has(offered, option)) << option;
+  }
+  for (const std::string& word : offered) EXPECT_EQ(word.rfind("--", 0), 0u) << word;
+  EXPECT_EQ(complete("tarnwick --p"), std::vector<std::string>{"--port"});
+  EXPECT_TRUE(has(complete("pellory --"), "--port"));
+  EXPECT_FALSE(has(complete("pellory --"), "--list-ports"));
+  std::vector<std::string> simulator = complete("korvo-sim --");
+  for (const char* option : {"--link", "--part", "--time-scale", "--help"}) {
+    EXPECT_TRUE(has(simulator, option)) << option;
+  }
+  // An option the program gains is offered without the completion changing.
+  standIn("tarnwick",
+          "if [ \"$1\" = --help ]; then echo '  --brand-new     what it does'; exit 0; fi\n");
+  EXPECT_EQ(complete("tarnwick --b"), std::vector<std::string>{"--brand-new"});
+}
+
+TEST_F(ShellCompletionTest, PortOffersTheSerialDevicesPresent) {
+  ASSERT_EQ(mkdir(dir.file("dev").c_str(), 0755), 0);
+  writeFile(dir.file("dev/ttyUSB0"), "");
+  writeFile(dir.file("dev/ttyACM1"), "");
+  std::vector<std::string> both = {dir.file("dev/ttyUSB0"), dir.file("dev/ttyACM1")};
+  EXPECT_EQ(complete("tarnwick --port "), both);
+  EXPECT_EQ(complete("tarnwick -i --port " + dir.file("dev/ttyU")),
+            std::vector<std::string>{dir.file("dev/ttyUSB0")});
+  // pellory's port is an I/O address: nothing to offer.
+  EXPECT_TRUE(complete("pellory --port ").empty());
+}
+
+TEST_F(ShellCompletionTest, PartArgumentsOfferEachNameOfEachPart) {
+  standIn("tarnwick");
+  std::vector<std::string> all = {"ATmega48", "ATmega644", "ATmega644P", "ATmega2560"};
+  EXPECT_EQ(complete("tarnwick --decode-fuses "), all);
+  EXPECT_EQ(complete("tarnwick --decode-fuses ATmega64"),
+            (std::vector<std::string>{"ATmega644", "ATmega644P"}));
+  // korvo-sim lists no parts of its own; it simulates tarnwick's.
+  EXPECT_EQ(complete("korvo-sim --link /tmp/k --part ATmega2"),
+            std::vector<std::string>{"ATmega2560"});
+}
+
+}  // namespace
