@@ -64,7 +64,9 @@ class KorvoLink : public IspLink {
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
   // Keeps a window of query frames in flight, sending more as answers come:
-  // the same frames and one answer each, without a round trip per byte.
+  // the same frames and one answer each, without a round trip per byte, with
+  // known-answer checks among them. A run whose answers fell out of step is
+  // read once more; twice out of step throws LinkLostError.
   void queryInstructions(const IspInstruction* instructions, size_t count,
                          uint8_t* results) override;
   uint8_t enableProgramming() override;
