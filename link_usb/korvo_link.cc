@@ -21,7 +21,7 @@ constexpr char kConnectionLost[] = "\nError - connection to Korvo lost\n";
 constexpr char kNoValidReply[] = "\nError - no valid reply from Korvo\n";
 // The answers to a windowed read were out of step twice in a row.
 constexpr char kRepliesOutOfStep[] =
-    "\nError - replies from Korvo out of step, nothing was saved\n";
+    "\nError - replies from Korvo out of step, read abandoned\n";
 constexpr char kEndlessSignOn[] =
     "\nError - the device on the port keeps sending without a Korvo sign-on\n";
 

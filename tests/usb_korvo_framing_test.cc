@@ -126,7 +126,7 @@ class KorvoFramingTest : public ::testing::Test {
   std::vector<uint8_t> got;
 };
 
-const char kOutOfStep[] = "\nError - replies from Korvo out of step, nothing was saved\n";
+const char kOutOfStep[] = "\nError - replies from Korvo out of step, read abandoned\n";
 
 std::string frame(uint8_t b1, uint8_t b2, uint8_t b3) {
   return std::string{'4', static_cast<char>(b1), static_cast<char>(b2), static_cast<char>(b3),
