@@ -20,8 +20,7 @@ constexpr char kConnectionLost[] = "\nError - connection to Korvo lost\n";
 // Bytes arrived, but not the awaited reply before its time was up.
 constexpr char kNoValidReply[] = "\nError - no valid reply from Korvo\n";
 // The answers to a windowed read were out of step twice in a row.
-constexpr char kRepliesOutOfStep[] =
-    "\nError - replies from Korvo out of step, read abandoned\n";
+constexpr char kRepliesOutOfStep[] = "\nError - replies from Korvo out of step, read abandoned\n";
 constexpr char kEndlessSignOn[] =
     "\nError - the device on the port keeps sending without a Korvo sign-on\n";
 
@@ -317,8 +316,7 @@ void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t cou
   throw LinkLostError(kRepliesOutOfStep);
 }
 
-bool KorvoLink::queryWindowed(const IspInstruction* instructions, size_t count,
-                              uint8_t* results) {
+bool KorvoLink::queryWindowed(const IspInstruction* instructions, size_t count, uint8_t* results) {
   // The run as slots: groups of kCheckInterval data queries each followed by
   // a check, and a last, shorter group closed by one too.
   constexpr size_t kGroup = kCheckInterval + 1;

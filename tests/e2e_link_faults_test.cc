@@ -42,8 +42,9 @@ class LinkFaultTest : public ::testing::Test {
     std::copy(flash.begin(), flash.end(), chip.flash().begin());
     std::copy(eeprom.begin(), eeprom.end(), chip.eeprom().begin());
     ASSERT_TRUE(chip.saveState(dir.file("chip.state")));
-    std::vector<std::string> options = {"--part", part, "--state", dir.file("chip.state"),
-                                        "--time-scale", "0.001"};
+    std::vector<std::string> options = {"--part", part, "--state", dir.file("chip.state")};
+    options.push_back("--time-scale");
+    options.push_back("0.001");
     options.insert(options.end(), korvoOptions.begin(), korvoOptions.end());
     ASSERT_TRUE(korvo.start(dir.file("korvoSim1"), options)) << korvo.error();
     relay = std::make_unique<FaultRelay>(dir.file("ttyKorvo1"), dir.file("korvoSim1"));

@@ -10,8 +10,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 
 struct LineFault {
