@@ -5,12 +5,15 @@
 // 16 ms (an FTDI adapter's default latency timer). The chip runs at its
 // datasheet times. Each whole tarnwick run, start-up included, is set against
 // the time the wire alone needs for its memory bytes; the processor share of
-// each run is printed beside it. Prints ratios; asserts nothing.
+// each run is printed beside it. For the upload, the known-answer checks that
+// keep the replies in step are counted from korvo-sim's trace and set against
+// the frames that read memory. Prints ratios; asserts nothing.
 //
 // Usage: korvo_wire_bench [DOWNLOAD_BYTES]   (12288 by default)
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,29 @@ void report(const char* what, double memoryBytes, const RunCost& cost) {
               cost.cpuShare(), cost.status);
 }
 
+// Query frames in korvo-sim's trace from byte `from` on: those that read
+// signature byte 0 (the known-answer checks, and the few of identification)
+// and those that read memory.
+void reportChecks(const std::string& trace, std::streamoff from) {
+  std::ifstream in(trace);
+  in.seekg(from);
+  long checks = 0;
+  long reads = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line == "34 30 00 00 00") ++checks;
+    if (line.rfind("34 20 ", 0) == 0 || line.rfind("34 28 ", 0) == 0) ++reads;
+  }
+  std::printf("  %-26s %ld checks for %ld reads: %.2f%% of the read's wire time\n",
+              "upload, framing checks", checks, reads,
+              reads > 0 ? 100.0 * static_cast<double>(checks) / static_cast<double>(reads) : 0.0);
+}
+
+std::streamoff fileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::ate);
+  return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,7 +79,8 @@ int main(int argc, char** argv) {
     KorvoSimProcess korvo;
     if (!korvo.start(dir.file("ttyKorvo1"),
                      {"--part", "ATmega644P", "--time-scale", "1", "--baud-pacing", "--latency-us",
-                      std::to_string(latency), "--state", dir.file("chip.state")})) {
+                      std::to_string(latency), "--state", dir.file("chip.state"), "--trace",
+                      dir.file("trace.txt")})) {
       std::fprintf(stderr, "korvo_wire_bench: %s\n", korvo.error().c_str());
       return 1;
     }
@@ -63,8 +90,10 @@ int main(int argc, char** argv) {
            runTarnwick(dir.path(), prefix, {"-nv", "-dfimage.hex"}));
     report("download and verify", 2.0 * static_cast<double>(downloadBytes),
            runTarnwick(dir.path(), prefix, {"-dfimage.hex"}));
+    const std::streamoff traced = fileSize(dir.file("trace.txt"));
     report("upload, whole flash", static_cast<double>(kFlashBytes),
            runTarnwick(dir.path(), prefix, {"-ufback.hex"}));
+    reportChecks(dir.file("trace.txt"), traced);
     korvo.stop();
   }
   return 0;

@@ -85,8 +85,12 @@ int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
     }
     owedTimeout = nullptr;
   };
+  // Only where a read-back follows: a Korvo that dropped loads sent behind
+  // its busy command is then caught as a mismatch. Without one, each outcome
+  // is read before the next page's loads go out.
+  const bool splitWaits = session.settings.verifyMode == 'v';
   auto waitForPage = [&](const char* timeoutMessage) {
-    if (link.sendWaitReady()) {
+    if (splitWaits && link.sendWaitReady()) {
       owedTimeout = timeoutMessage;
     } else if (link.waitReady() < 0) {
       session.console.print("%s", timeoutMessage);

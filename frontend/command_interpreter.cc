@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "engine/isp_instructions.h"
 #include "engine/isp_link.h"
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
@@ -23,9 +24,13 @@ bool reidentifiesAfterPreparing(Reidentify point) {
 
 StepResult runRow(Session& session, const CommandRow& row, const std::string& token) {
   CommandCall call{session, token.substr(std::min(row.comparedLength, token.size())), 0};
-  if (reidentifiesBefore(row.reidentify)) reidentifyWhenReleased(session);
+  if (reidentifiesBefore(row.reidentify) && !reidentifyWhenReleased(session)) {
+    return StepResult::kFailed;
+  }
   if (row.prepare != nullptr && !row.prepare(call)) return StepResult::kFailed;
-  if (reidentifiesAfterPreparing(row.reidentify)) reidentifyWhenReleased(session);
+  if (reidentifiesAfterPreparing(row.reidentify) && !reidentifyWhenReleased(session)) {
+    return StepResult::kFailed;
+  }
   return row.act(call);
 }
 
@@ -69,8 +74,11 @@ void printCommandFault(Console& console) {
   console.flush();
 }
 
-void reidentifyWhenReleased(Session& session) {
-  if (session.target.targetReleased) identifyTarget(session);
+bool reidentifyWhenReleased(Session& session) {
+  if (!session.target.targetReleased) return true;
+  if (identifyTarget(session) == kProgrammingEnableEcho) return true;
+  session.console.print("Target not responding - command not run\n");
+  return false;
 }
 
 CommandOutcome executeCommand(Session& session, const std::string& token) {

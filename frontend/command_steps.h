@@ -3,9 +3,11 @@
 
 #include "frontend/command_table.h"
 
-// Brings a released target back into programming mode and identifies it; the
-// result is not looked at, the command goes on either way.
-void reidentifyWhenReleased(Session& session);
+// Brings a released target back into programming mode and identifies it.
+// False, after "Target not responding - command not run", when the target did
+// not echo Programming Enable: whatever the signature read then returned is
+// not the target's, and the command must not act on it.
+bool reidentifyWhenReleased(Session& session);
 
 // Files: downloads, loading, uploads, the log and mismatch files.
 bool storeDownloadName(CommandCall& call);

@@ -19,6 +19,8 @@ constexpr char kNoReply[] = "\nError - no reply from Korvo\n";
 constexpr char kConnectionLost[] = "\nError - connection to Korvo lost\n";
 // Bytes arrived, but not the awaited reply before its time was up.
 constexpr char kNoValidReply[] = "\nError - no valid reply from Korvo\n";
+// The answers to a windowed read were out of step twice in a row.
+constexpr char kRepliesOutOfStep[] = "\nError - replies from Korvo out of step, read abandoned\n";
 constexpr char kEndlessSignOn[] =
     "\nError - the device on the port keeps sending without a Korvo sign-on\n";
 
@@ -97,6 +99,17 @@ class ReplyWait {
 // 160 frames, 800 bytes or 69 ms of line, cover four 16 ms round trips and
 // leave such a queue a fifth spare.
 constexpr size_t kQueryWindowFrames = 160;
+
+// The Korvo's protocol has no framing: a byte lost or doubled on the way
+// shifts every answer after it, and nothing in the data shows it. So runs of
+// queries carry a query whose answer is known, signature byte 0, which is
+// 0x1E on every AVR: one after every kCheckInterval data queries and one at
+// the end. One check frame in 56 keeps the cost under 2% of the wire time
+// (19 checks in a run of 1024); a shift shows at the next check, so at most
+// 56 answers stand between a fault and its discovery.
+constexpr size_t kCheckInterval = 56;
+constexpr IspInstruction kKnownAnswerQuery{{0x30, 0x00, 0x00, 0x00}};
+constexpr uint8_t kKnownAnswer = 0x1E;
 
 // Frames sent behind a busy command before its outcome is read: 900 bytes,
 // inside a 1024-byte queue with the busy command and room to spare. A page
@@ -224,6 +237,12 @@ void KorvoLink::settleUnreadBusyReplies() {
 
 void KorvoLink::enterProgrammingMode(char mode) {
   settleUnreadBusyReplies();
+  // A command that ended early (an error other than a lost link) can leave a
+  // split wait owed; its replies are among the bytes dropped below, and none
+  // is owed in the new programming mode.
+  busyOutcome_ = BusyOutcome::kNone;
+  framesDuringBusy_ = 0;
+  unreadBusyReplies_ = 0;
   programmerSendText(mode == '1' ? "p1\r" : "p2\r");
   // Whatever the Korvo says before accepting the mode (and anything left over
   // from earlier commands) is dropped, within one reply time as a whole.
@@ -233,6 +252,11 @@ void KorvoLink::enterProgrammingMode(char mode) {
   programmerSendText("rl");
   delayUnits(kResetSettleUnits);
   pulseReset(kResetSettleUnits);
+  // Here the Korvo owes nothing, and 60 ms have passed for anything still on
+  // its way to arrive: answers left by an interrupted run or an earlier
+  // command, or a stray "a" taken for the acceptance above. Dropped, so the
+  // enable's echo is the first byte read.
+  port_.discardInput();
 }
 
 void KorvoLink::leaveProgrammingMode() {
@@ -278,27 +302,82 @@ void KorvoLink::queryInstructions(const IspInstruction* instructions, size_t cou
                                   uint8_t* results) {
   holdOwedBusyOutcome();
   settleUnreadBusyReplies();
+  if (count == 0) return;
+  // Nothing is owed here, so a byte already waiting can only be one that an
+  // earlier exchange did not expect: the replies are out of step, and the
+  // answers taken before it cannot be trusted either.
+  uint8_t stray = 0;
+  if (receiveWithin(stray, 0)) throw LinkLostError(kRepliesOutOfStep);
+  if (queryWindowed(instructions, count, results)) return;
+  // Once is a fault on the line; the same stretch out of step again is a
+  // link that cannot be trusted with the data.
+  resynchronise();
+  if (queryWindowed(instructions, count, results)) return;
+  throw LinkLostError(kRepliesOutOfStep);
+}
+
+bool KorvoLink::queryWindowed(const IspInstruction* instructions, size_t count, uint8_t* results) {
+  // The run as slots: groups of kCheckInterval data queries each followed by
+  // a check, and a last, shorter group closed by one too.
+  constexpr size_t kGroup = kCheckInterval + 1;
+  const size_t slots = count + (count + kCheckInterval - 1) / kCheckInterval;
+  auto isCheck = [&](size_t slot) { return slot % kGroup == kCheckInterval || slot == slots - 1; };
+  auto dataIndex = [&](size_t slot) { return slot / kGroup * kCheckInterval + slot % kGroup; };
+  // Takes one answer; false when it is a check that came back wrong.
+  auto take = [&](size_t slot, uint8_t answer) {
+    if (isCheck(slot)) return answer == kKnownAnswer;
+    results[dataIndex(slot)] = answer;
+    return true;
+  };
+
   // A sliding window: the first frames go out together, and each answer that
   // comes back lets one more frame go, so the line carries frames for the whole
   // round trip instead of idling while the last answers of a window travel.
   size_t sent = 0;
   size_t answered = 0;
   uint8_t frames[kQueryWindowFrames * 5];
-  while (answered < count) {
+  while (answered < slots) {
     const size_t room = kQueryWindowFrames - (sent - answered);
-    const size_t batch = std::min(room, count - sent);
+    const size_t batch = std::min(room, slots - sent);
     if (batch > 0) {
       for (size_t k = 0; k < batch; ++k) {
+        const size_t slot = sent + k;
+        const IspInstruction& frame =
+            isCheck(slot) ? kKnownAnswerQuery : instructions[dataIndex(slot)];
         frames[k * 5] = kQueryFourth;
-        std::memcpy(&frames[k * 5 + 1], instructions[sent + k].bytes, 4);
+        std::memcpy(&frames[k * 5 + 1], frame.bytes, 4);
       }
       sendBytes(frames, batch * 5);
       sent += batch;
     }
-    results[answered++] = programmerReadByte();
+    if (!take(answered, programmerReadByte())) return false;
+    ++answered;
     // Answers that have already arrived are taken together, so their frames
     // leave in one write rather than one write each.
-    while (answered < sent && receiveWithin(results[answered], 0)) ++answered;
+    uint8_t answer = 0;
+    while (answered < sent && receiveWithin(answer, 0)) {
+      if (!take(answered, answer)) return false;
+      ++answered;
+    }
+  }
+  // A byte beyond the last answer means one came twice, or a stray one.
+  uint8_t extra = 0;
+  return !receiveWithin(extra, 0);
+}
+
+void KorvoLink::resynchronise() {
+  // The answers to the frames still in flight, and whatever else the line
+  // holds, until it has been quiet for a while; within one reply time.
+  const Clock::time_point deadline = deadlineAfter(timings_.replyTimeoutMs);
+  uint8_t byte = 0;
+  while (receiveWithin(byte, timings_.resyncQuietMs)) {
+    if (Clock::now() > deadline) throw LinkLostError(kNoValidReply);
+  }
+  // One check alone: its answer, and nothing after it, shows the Korvo and
+  // the host are in step again.
+  sendFrame(kQueryFourth, kKnownAnswerQuery);
+  if (programmerReadByte() != kKnownAnswer || receiveWithin(byte, 0)) {
+    throw LinkLostError(kRepliesOutOfStep);
   }
 }
 

@@ -21,6 +21,9 @@ struct KorvoTimings {
   // that talks without end is not a Korvo.
   int signOnLimitMs = 5000;
   size_t signOnTextLimit = 4096;
+  // Silence that ends the draining of a line whose replies fell out of step:
+  // longer than any pause between the answers to frames still in flight.
+  int resyncQuietMs = 100;
 };
 
 class KorvoLink : public IspLink {
@@ -61,7 +64,9 @@ class KorvoLink : public IspLink {
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
   // Keeps a window of query frames in flight, sending more as answers come:
-  // the same frames and one answer each, without a round trip per byte.
+  // the same frames and one answer each, without a round trip per byte, with
+  // known-answer checks among them. A run whose answers fell out of step is
+  // read once more; twice out of step throws LinkLostError.
   void queryInstructions(const IspInstruction* instructions, size_t count,
                          uint8_t* results) override;
   uint8_t enableProgramming() override;
@@ -87,6 +92,12 @@ class KorvoLink : public IspLink {
   // Reads the outcome of a split wait still owed and keeps it for
   // collectWaitReady, so no other reply is taken for it.
   void holdOwedBusyOutcome();
+  // One pass of a windowed run with its known-answer checks; false when a
+  // check came back wrong or a byte beyond the expected count arrived.
+  bool queryWindowed(const IspInstruction* instructions, size_t count, uint8_t* results);
+  // After replies fell out of step: waits out the answers still in flight
+  // and makes sure one known-answer query is answered alone.
+  void resynchronise();
 
   Session& session_;
   KorvoTimings timings_;

@@ -57,6 +57,10 @@ int SerialPort::open(const std::string& device, int baudCode) {
     lock_.release();
     return error;
   }
+  // Whatever a device or an earlier program left in the input queue is not
+  // for us; dropped before the line is set up, so that a sign-on sent in
+  // answer to this open is not dropped with it.
+  tcflush(fd, TCIFLUSH);
   int error = 0;
   // TIOCEXCL keeps later opens out, but only once it is set: two programs that
   // open the port at the same moment would both get in before either sets it.
@@ -121,6 +125,12 @@ SerialStatus SerialPort::receive(uint8_t& byte, int timeoutMs) {
   }
   byte = buffer_[bufferStart_++];
   return SerialStatus::kOk;
+}
+
+void SerialPort::discardInput() {
+  bufferStart_ = bufferEnd_ = 0;
+  if (fd_ < 0) return;
+  tcflush(fd_, TCIFLUSH);
 }
 
 SerialStatus SerialPort::fill(int timeoutMs) {

@@ -38,6 +38,9 @@ class SerialPort {
   SerialStatus send(const uint8_t* data, size_t length);
   // One received byte, waiting at most `timeoutMs` (0: only what is there).
   SerialStatus receive(uint8_t& byte, int timeoutMs);
+  // Drops every byte received and not yet read, in the driver and here.
+  // Bytes still on their way are not waited for.
+  void discardInput();
 
   // write(2) calls made so far; lets tests see how traffic was batched.
   size_t writeCalls() const { return writeCalls_; }

@@ -41,7 +41,7 @@ void KorvoDevice::receive(uint8_t byte, int64_t nowMicros, KorvoBytes& out) {
   // the counted frames have reached it and the hang-up lands at a known point.
   if (hangupArmed_) hungUp_ = true;
   if (hungUp_ || silent_) return;
-  if (busyWait_) {
+  if (busyWait_ && !settings_.actsDuringBusy) {
     // The programmer is inside its busy loop; the USB side buffers what the
     // host sends on (as a host that does not read the "b" reply does).
     held_.push_back(byte);

@@ -31,6 +31,9 @@ struct KorvoSettings {
   // sends after the last counted frame.
   uint64_t hangupAfterFrames = 0;
   uint64_t silentAfterFrames = 0;
+  // A faulty Korvo: bytes that arrive while "b" waits are acted on at once
+  // instead of being held until the wait ends.
+  bool actsDuringBusy = false;
 };
 
 class KorvoDevice {

@@ -149,6 +149,7 @@ KorvoSettings Simulator::deviceSettings(const KorvoSimOptions& options, const Si
   settings.busyPollMicros = std::max<int64_t>(clock.scaled(1'000), 100);
   settings.hangupAfterFrames = options.hangupAfterFrames;
   settings.silentAfterFrames = options.silentAfterFrames;
+  settings.actsDuringBusy = options.actsDuringBusy;
   return settings;
 }
 
@@ -243,6 +244,10 @@ void Simulator::deliver(uint8_t byte, int64_t earliest, int64_t now, KorvoBytes&
 }
 
 void Simulator::hostWentAway() {
+  // The line keeps the last host's settings; without this the next host's
+  // open would look set up at once, and the sign-on could reach it before it
+  // drops what was waiting from before its open.
+  port_.resetLineSettings();
   hostOpen_ = false;
   signOnPending_ = false;
   lastDrainedAt_ = -1;

@@ -98,6 +98,8 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
       if (!number(kMaxFrames, &parsed.hangupAfterFrames)) return false;
     } else if (arg == "--silent-after-frames") {
       if (!number(kMaxFrames, &parsed.silentAfterFrames)) return false;
+    } else if (arg == "--acts-during-busy") {
+      parsed.actsDuringBusy = true;
     } else if (arg == "--baud-pacing") {
       parsed.baudPacing = true;
     } else if (arg == "--latency-us") {
@@ -138,6 +140,8 @@ const char* korvoSimHelpText() {
          "  --hangup-after-frames N   vanish after N instruction frames, as when the\n"
          "                            USB cable is pulled\n"
          "  --silent-after-frames N   stop answering after N instruction frames\n"
+         "  --acts-during-busy        act on bytes at once while \"b\" waits, instead of\n"
+         "                            holding them until it ends (a faulty Korvo)\n"
          "  --baud-pacing             each byte takes 10 bit times at the host's baud\n"
          "                            rate, in both directions\n"
          "  --latency-us N            wait N us before each reply (a USB round trip)\n"

@@ -17,6 +17,7 @@ struct KorvoSimOptions {
   bool busyForever = false;
   uint64_t hangupAfterFrames = 0;
   uint64_t silentAfterFrames = 0;
+  bool actsDuringBusy = false;
   bool baudPacing = false;
   int64_t latencyMicros = 0;
   bool help = false;

@@ -123,6 +123,13 @@ bool PtyPort::lineSettings(termios* settings) const {
   return master_ >= 0 && tcgetattr(master_, settings) == 0;
 }
 
+void PtyPort::resetLineSettings() {
+  termios settings{};
+  if (master_ < 0 || tcgetattr(master_, &settings) != 0) return;
+  settings.c_lflag |= ECHO | ICANON;
+  tcsetattr(master_, TCSANOW, &settings);
+}
+
 ssize_t PtyPort::read(uint8_t* buffer, size_t size) {
   if (master_ < 0) {
     errno = EBADF;

@@ -35,6 +35,9 @@ class PtyPort {
 
   // The host's line settings (the master reports the device side's).
   bool lineSettings(termios* settings) const;
+  // Puts the line back as a terminal is before a program sets it up (echo
+  // and line editing on), so that the next host's own set-up can be seen.
+  void resetLineSettings();
 
   // Non-blocking; -1 with errno as read(2)/write(2).
   ssize_t read(uint8_t* buffer, size_t size);

@@ -117,8 +117,7 @@ TEST_F(TarnwickFaultTest, ADeviceThatNeverStopsSendingEndsTheRun) {
   // A sign-on, then talk that never holds the "a" accepting programming mode.
   PtyKorvo signsOnThenChatters;
   writeFile(dir.file("sfconfig.txt"), "comchannel " + signsOnThenChatters.devicePath() + "\n");
-  signsOnThenChatters.reply("\r\nKorvo USB ISP V2.3\r\n>");
-  signsOnThenChatters.sendForever("busy ");
+  signsOnThenChatters.sendForever("\r\nKorvo USB ISP V2.3\r\n>busy ");
   run = runTarnwick({"-i"});
   EXPECT_TRUE(signsOnThenChatters.stopSending());
   ASSERT_FALSE(run.timedOut);

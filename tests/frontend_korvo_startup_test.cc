@@ -26,12 +26,12 @@ using korvo_text::kHints;
 using korvo_text::kPrompt;
 using korvo_text::kSignOnHeading;
 
-// What the Korvo answers to one identification: the mode acceptance, the
-// enable echo, three signature bytes and the fuses in the order they are
-// read (low, high, extended).
+// What the Korvo answers to the frames of one identification: the enable
+// echo, three signature bytes and the fuses in the order they are read (low,
+// high, extended).
 std::string identificationReplies(uint8_t echo, const char signature[3], uint8_t low, uint8_t high,
                                   uint8_t extended) {
-  std::string replies = "a";
+  std::string replies;
   replies += static_cast<char>(echo);
   replies.append(signature, 3);
   replies += static_cast<char>(low);
@@ -99,19 +99,19 @@ const std::string kIdentificationWire =
 
 TEST_F(KorvoStartupTest, DefaultPortShowsTheSignOnAndIdentifiesTheTarget) {
   korvoOnChannel(1);
-  korvo.reply("Korvo V1.3\r\n>" + identificationReplies(0x53, kAtmega644P, 0xE7, 0xD9, 0xFF));
+  korvo.play("Korvo V1.3\r\n>", identificationReplies(0x53, kAtmega644P, 0xE7, 0xD9, 0xFF));
   auto link = start();
   ASSERT_NE(link, nullptr);
   EXPECT_EQ(session.link, link.get());
   EXPECT_TRUE(session.target.targetReleased);
   EXPECT_EQ(console.output(), kSignOnHeading + "Korvo V1.3\r\n>" + "\n\n" +
                                   "Target ATmega644P responding - default fuses set\n");
-  EXPECT_EQ(hexBytes(korvo.wire(47)), kIdentificationWire);
+  EXPECT_EQ(hexBytes(korvo.stopPlaying()), kIdentificationWire);
 }
 
 TEST_F(KorvoStartupTest, ReportShowsFusesThatDifferFromTheDefaults) {
   korvoOnChannel(1);
-  korvo.reply(">" + identificationReplies(0x53, kAtmega644P, 0x62, 0xD9, 0xFF));
+  korvo.play(">", identificationReplies(0x53, kAtmega644P, 0x62, 0xD9, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(console.output(), kSignOnHeading + ">\n\n" +
                                   "Target ATmega644P responding - default fuses not set\n"
@@ -121,7 +121,7 @@ TEST_F(KorvoStartupTest, ReportShowsFusesThatDifferFromTheDefaults) {
 TEST_F(KorvoStartupTest, TwoFusePartReportsHighAndLow) {
   korvoOnChannel(1);
   session.settings.outputMode = 'q';
-  korvo.reply("quiet sign-on>" + identificationReplies(0x53, kAtmega32, 0xE1, 0x99, 0xFF));
+  korvo.play("quiet sign-on>", identificationReplies(0x53, kAtmega32, 0xE1, 0x99, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(console.output(), kSignOnHeading + "\n\n" +
                                   "Target ATmega32 responding - default fuses not set\n"
@@ -130,7 +130,7 @@ TEST_F(KorvoStartupTest, TwoFusePartReportsHighAndLow) {
 
 TEST_F(KorvoStartupTest, UnknownPartShowsItsFusesWithoutARowToCompare) {
   korvoOnChannel(1);
-  korvo.reply(">" + identificationReplies(0x53, kAtmega328P, 0x62, 0xD9, 0xFF));
+  korvo.play(">", identificationReplies(0x53, kAtmega328P, 0x62, 0xD9, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(session.target.processorIndex, -1);
   EXPECT_EQ(console.output(), kSignOnHeading + ">\n\n" +
@@ -141,18 +141,18 @@ TEST_F(KorvoStartupTest, UnknownPartShowsItsFusesWithoutARowToCompare) {
 
 TEST_F(KorvoStartupTest, SilentTargetIsReportedAndTheRunGoesOn) {
   korvoOnChannel(1);
-  korvo.reply(">" + identificationReplies(0xFF, "\xff\xff\xff", 0xFF, 0xFF, 0xFF));
+  korvo.play(">", identificationReplies(0xFF, "\xff\xff\xff", 0xFF, 0xFF, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(console.output(),
             kSignOnHeading + ">\n\nTarget not responding to Enable Serial Programming command\n");
-  EXPECT_EQ(hexBytes(korvo.wire(47)), kIdentificationWire);
+  EXPECT_EQ(hexBytes(korvo.stopPlaying()), kIdentificationWire);
 }
 
 TEST_F(KorvoStartupTest, ChosenChannelConnectsWithoutWaitingForASignOn) {
   korvoOnChannel(8);
   console.addInput("x\nE\n9\n");
   // No sign-on: the Korvo was plugged in long ago.
-  korvo.reply(identificationReplies(0x53, kAtmega644P, 0xE7, 0xD9, 0xFF));
+  korvo.play("", identificationReplies(0x53, kAtmega644P, 0xE7, 0xD9, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(session.settings.comChannel, 8);
   EXPECT_EQ(console.output(), portMissing(1) + kPrompt + "Unrecognized com channel: comx\n" +
@@ -176,11 +176,11 @@ TEST_F(KorvoStartupTest, GivingUpAtThePromptMeansNotInstalled) {
 
 TEST_F(KorvoStartupTest, NoSignOnOnTheDefaultPortMeansNotInstalled) {
   korvoOnChannel(1);
-  korvo.reply("Korv");  // then silence, longer than the sign-on allows
+  korvo.play("Korv", "");  // then silence, longer than the sign-on allows
   EXPECT_EQ(start(), nullptr);
   EXPECT_EQ(session.link, nullptr);
   EXPECT_EQ(console.output(), kSignOnHeading + "Korv");
-  EXPECT_EQ(korvo.wire(1, 50), "");  // the target was never addressed
+  EXPECT_EQ(korvo.stopPlaying(), "");  // the target was never addressed
 }
 
 }  // namespace

@@ -84,19 +84,25 @@ TEST_F(KorvoLinkTest, InstructionsTravelAsFramesOfOneWriteEach) {
 }
 
 TEST_F(KorvoLinkTest, RunsOfQueriesKeepAWindowInFlightThatSlidesAsAnswersArrive) {
-  // Reading memory back: 200 queries against a Korvo that answers only when
-  // the test lets it. The first 160 frames go out before any answer, then one
-  // more frame for each answer; every frame still gets exactly one byte.
+  // Reading memory back: 200 queries, with a known-answer check after every
+  // 56 and one at the end, against a Korvo that answers only when the test
+  // lets it. The first 160 frames go out before any answer, then one more
+  // frame for each answer; every frame still gets exactly one byte.
   constexpr size_t kCount = 200;
   IspInstruction reads[kCount];
   std::string answers;
   std::string expectedWire;
+  const std::string check("\x34\x30\x00\x00\x00", 5);
   for (size_t k = 0; k < kCount; ++k) {
     const uint8_t low = static_cast<uint8_t>(k);
     reads[k] = IspInstruction{{0xA0, 0x00, low, 0x00}};
     // 0x80 ^ low keeps every answer distinct from its neighbours.
     answers.push_back(static_cast<char>(0x80 ^ low));
     expectedWire += std::string("\x34\xa0\x00", 3) + static_cast<char>(low) + std::string(1, '\0');
+    if (k % 56 == 55 || k == kCount - 1) {
+      answers.push_back('\x1e');
+      expectedWire += check;
+    }
   }
   uint8_t results[kCount] = {};
   std::thread reader([&] { link.queryInstructions(reads, kCount, results); });
@@ -111,7 +117,7 @@ TEST_F(KorvoLinkTest, RunsOfQueriesKeepAWindowInFlightThatSlidesAsAnswersArrive)
   EXPECT_EQ(korvo.wire(1, 50), "");
   korvo.reply(answers.substr(11));
   reader.join();
-  wire += korvo.wire(kCount * 5 - wire.size());
+  wire += korvo.wire(expectedWire.size() - wire.size());
   EXPECT_EQ(hexBytes(wire), hexBytes(expectedWire));
   for (size_t k = 0; k < kCount; ++k) EXPECT_EQ(results[k], 0x80 ^ k) << k;
 }

@@ -27,6 +27,7 @@ PtyKorvo::PtyKorvo() {
 
 PtyKorvo::~PtyKorvo() {
   stopSending();
+  stopPlaying();
   hangUp();
   if (slave_ >= 0) close(slave_);
 }
@@ -92,6 +93,57 @@ bool PtyKorvo::stopSending() {
   sender_.join();
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) & ~O_NONBLOCK);
   return !senderGaveUp_;
+}
+
+void PtyKorvo::play(std::string signOn, std::string answers) {
+  stopPlaying();
+  stopPlaying_ = false;
+  played_.clear();
+  struct termios before;
+  tcgetattr(slave_, &before);
+  player_ = std::thread([this, signOn, answers, before] {
+    // The program sets its line up after dropping what was waiting.
+    for (;;) {
+      if (stopPlaying_) return;
+      struct termios now;
+      tcgetattr(slave_, &now);
+      if (cfgetospeed(&now) != cfgetospeed(&before) || now.c_cflag != before.c_cflag) break;
+      struct pollfd none = {-1, 0, 0};
+      poll(&none, 1, 1);
+    }
+    if (!signOn.empty()) reply(signOn);
+    size_t next = 0;
+    std::string frame;
+    bool inMode = false;
+    for (;;) {
+      std::string byte = wire(1, 10);
+      if (byte.empty()) {
+        if (stopPlaying_) return;
+        continue;
+      }
+      played_ += byte;
+      if (!inMode) {
+        if (played_.size() >= 3 && played_.compare(played_.size() - 3, 1, "p") == 0 &&
+            played_.back() == '\r') {
+          inMode = true;
+          reply("a");
+        }
+        continue;
+      }
+      if (frame.empty() && byte[0] != '3' && byte[0] != '4' && byte[0] != 'w') continue;
+      frame += byte;
+      if (frame.size() < 5) continue;
+      if (frame[0] != 'w' && next < answers.size()) reply(answers.substr(next++, 1));
+      frame.clear();
+    }
+  });
+}
+
+std::string PtyKorvo::stopPlaying() {
+  if (!player_.joinable()) return played_;
+  stopPlaying_ = true;
+  player_.join();
+  return played_;
 }
 
 std::string hexBytes(std::string_view bytes) {

@@ -34,8 +34,19 @@ class PtyKorvo {
   // stopped waiting on it before the cap ended it.
   bool stopSending();
 
+  // Plays a Korvo from a thread of its own, for a program that opens the port
+  // afterwards: `signOn` once the program has set its line up (it drops what
+  // was waiting before), "a" for the mode request, then one byte of `answers`
+  // for each "3" or "4" frame, in order.
+  void play(std::string signOn, std::string answers);
+  // Ends the playing; every byte the program sent meanwhile.
+  std::string stopPlaying();
+
  private:
   std::thread sender_;
+  std::thread player_;
+  std::atomic<bool> stopPlaying_{false};
+  std::string played_;
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> senderGaveUp_{false};
   int master_ = -1;
