@@ -42,6 +42,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.version = true;
     } else if (argument == "--no-wait") {
       options.noWait = true;
+    } else if (argument == "--verify-erased") {
+      options.verifyErased = true;
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -69,6 +71,7 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   if (profile.waitForKeyAtEnd) {
     console.print("  --no-wait       end the run without waiting for a key\n");
   }
+  console.print("  --verify-erased verification also reads the flash pages left erased\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());

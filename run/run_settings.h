@@ -32,6 +32,9 @@ struct RunSettings {
   int hexRecordType = 4;
   int lockArmCount = 0;
   bool noBusyWait = false;
+  // --verify-erased: verification also reads the flash pages a download left
+  // to the chip erase, and checks that they hold 0xFF. For the whole run.
+  bool verifyErased = false;
   // pellory: the parallel port; only the configuration file moves these.
   uint16_t lptDataPort = 0x378;
   uint16_t lptStatusPort = 0x379;
