@@ -154,28 +154,6 @@ TEST_F(SparseDownload, VerifyErasedCatchesAPageTheEraseMissed) {
   EXPECT_TRUE(h.session.settings.verifyErased);
 }
 
-// Without verification nothing is read back at all, and the skipped pages
-// cost no frame.
-TEST_F(SparseDownload, WithoutVerificationOnlyTheDataPagesAreSent) {
-  h.session.settings.verifyMode = 'n';
-  std::vector<uint8_t> bytes = denseBytes(4, 9);
-  downloadFile(bytes, kFlashBytes - 4);
-  EXPECT_TRUE(downloadFlash(h.session));
-  // The page holding them is loaded whole, as every written page is.
-  char tail[256];
-  std::snprintf(tail, sizeof tail,
-                "send 40 00 3E %02X\nsend 48 00 3E %02X\nsend 40 00 3F %02X\n"
-                "send 48 00 3F %02X\nsend 4C 3F C0 00\nwait 0\n",
-                bytes[0], bytes[1], bytes[2], bytes[3]);
-  const std::string transcript = h.link.transcript();
-  EXPECT_EQ(transcript.rfind("send AC 80 00 00\nwait 0\nsend 4D 00 00 00\nsend 40 00 00 FF\n", 0),
-            0u);
-  EXPECT_EQ(transcript.substr(transcript.size() - std::string(tail).size()), tail);
-  EXPECT_EQ(h.link.instructionsWith(0x40).size(), 64u);
-  EXPECT_EQ(pageWriteWords(h.link), (std::vector<int>{0x3FC0}));
-  EXPECT_TRUE(h.link.instructionsWith(0x20).empty());
-}
-
 // Above 64K words the extended address still comes before the first page
 // written in each block, however many pages were skipped on the way, and
 // before the reads of each block.
