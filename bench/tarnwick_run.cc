@@ -12,14 +12,15 @@ double monotonicSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int startTarnwick(const std::string& directory, const std::string& ttyPrefix,
-                  const std::vector<std::string>& commands) {
-  std::string program = std::string(AVRISP_BINARY_DIR) + "/tarnwick";
+int startProgram(const std::string& name, const std::string& directory,
+                 const std::map<std::string, std::string>& environment,
+                 const std::vector<std::string>& commands) {
+  std::string program = std::string(AVRISP_BINARY_DIR) + "/" + name;
   std::fflush(nullptr);  // or the child's freopen writes the parent's pending output again
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(directory.c_str()) != 0) _exit(127);
-    setenv("TARNWICK_TTY_PREFIX", ttyPrefix.c_str(), 1);
+    for (const auto& [variable, value] : environment) setenv(variable.c_str(), value.c_str(), 1);
     if (std::freopen("/dev/null", "r", stdin) == nullptr) _exit(127);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
     std::vector<std::string> all = {program};
@@ -31,6 +32,11 @@ int startTarnwick(const std::string& directory, const std::string& ttyPrefix,
     _exit(127);
   }
   return pid;
+}
+
+int startTarnwick(const std::string& directory, const std::string& ttyPrefix,
+                  const std::vector<std::string>& commands) {
+  return startProgram("tarnwick", directory, {{"TARNWICK_TTY_PREFIX", ttyPrefix}}, commands);
 }
 
 RunCost finishTarnwick(int pid, double startedSeconds) {
@@ -49,4 +55,11 @@ RunCost runTarnwick(const std::string& directory, const std::string& ttyPrefix,
                     const std::vector<std::string>& commands) {
   double started = monotonicSeconds();
   return finishTarnwick(startTarnwick(directory, ttyPrefix, commands), started);
+}
+
+RunCost runProgram(const std::string& name, const std::string& directory,
+                   const std::map<std::string, std::string>& environment,
+                   const std::vector<std::string>& commands) {
+  double started = monotonicSeconds();
+  return finishTarnwick(startProgram(name, directory, environment, commands), started);
 }

@@ -2,6 +2,7 @@
 // Runs tarnwick as its own process in a benchmark's directory and measures
 // the wall time and the processor time it took.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ RunCost finishTarnwick(int pid, double startedSeconds);
 
 RunCost runTarnwick(const std::string& directory, const std::string& ttyPrefix,
                     const std::vector<std::string>& commands);
+
+// Either program (its file name in the build tree) with extra environment
+// variables, started and measured the same way.
+int startProgram(const std::string& name, const std::string& directory,
+                 const std::map<std::string, std::string>& environment,
+                 const std::vector<std::string>& commands);
+RunCost runProgram(const std::string& name, const std::string& directory,
+                   const std::map<std::string, std::string>& environment,
+                   const std::vector<std::string>& commands);
 
 // Seconds on the monotonic clock, for finishTarnwick.
 double monotonicSeconds();

@@ -17,12 +17,11 @@ constexpr int32_t kEepromAddressRoom = 0x10000;
 int32_t clampToEepromAddresses(int32_t n) {
   return std::min(clampToImage(n), kEepromAddressRoom);
 }
-}  // namespace
 
-void readEeprom(Session& session, int32_t n) {
-  n = clampToEepromAddresses(n);
+// The first n bytes into readImage, cleared to 0x00 first, without a word on
+// the console.
+void readEepromQuietly(Session& session, int32_t n) {
   clearReadImage(session.images, 0x00);
-  session.console.print("Read %d target EEPROM bytes\n", n);
   ImageBuffer& image = *session.images.read;
   for (int32_t i = 0; i < n; i += static_cast<int32_t>(kIspReadRunBytes)) {
     size_t run = std::min(kIspReadRunBytes, static_cast<size_t>(n - i));
@@ -31,18 +30,43 @@ void readEeprom(Session& session, int32_t n) {
   }
 }
 
-int32_t programEepromCounting(Session& session, int32_t n, int32_t* timeouts) {
+// Writes the first n bytes of loadImage, or with `held` only those whose value
+// differs from what `held` says the target holds.
+int32_t writeEepromBytes(Session& session, int32_t n, const ImageBuffer* held,
+                         int32_t* timeouts) {
   n = clampToEepromAddresses(n);
   const ImageBuffer& image = *session.images.load;
   IspLink& link = *session.link;
   for (int32_t i = 0; i < n; ++i) {
-    ispWriteEepromByte(link, static_cast<uint16_t>(i), image[static_cast<size_t>(i)]);
+    const size_t at = static_cast<size_t>(i);
+    if (held != nullptr && (*held)[at] == image[at]) continue;
+    ispWriteEepromByte(link, static_cast<uint16_t>(i), image[at]);
     if (link.waitReady() < 0) {
       session.console.print("Error - EEPROM write timeout\n");
       ++*timeouts;
     }
   }
   return n;
+}
+
+}  // namespace
+
+void readEeprom(Session& session, int32_t n) {
+  n = clampToEepromAddresses(n);
+  session.console.print("Read %d target EEPROM bytes\n", n);
+  readEepromQuietly(session, n);
+}
+
+int32_t programEepromCounting(Session& session, int32_t n, int32_t* timeouts) {
+  return writeEepromBytes(session, n, nullptr, timeouts);
+}
+
+int32_t programEepromChanges(Session& session, int32_t n, int32_t* timeouts) {
+  n = clampToEepromAddresses(n);
+  // A byte write takes milliseconds and wears the cell; reading the range
+  // first costs a windowed read, a fraction of one write per byte.
+  readEepromQuietly(session, n);
+  return writeEepromBytes(session, n, session.images.read.get(), timeouts);
 }
 
 int32_t programEeprom(Session& session, int32_t n) {
@@ -81,7 +105,7 @@ bool downloadEeprom(Session& session) {
     console.print("load file length = %d\n", loaded);
     console.print("Programming\n");
     int32_t timeouts = 0;
-    int32_t written = programEepromCounting(session, loaded, &timeouts);
+    int32_t written = programEepromChanges(session, loaded, &timeouts);
     console.print("Bytes written to target %d\n", written);
     ok = timeouts == 0;
   }

@@ -1,8 +1,10 @@
 // Flash: read back, page programming, and the whole download.
 
 #include <algorithm>
+#include <vector>
 
 #include "catalogue/part_record.h"
+#include "engine/flash_pages.h"
 #include "engine/isp_instructions.h"
 #include "engine/memory_transfer.h"
 #include "engine/progress_line.h"
@@ -35,42 +37,57 @@ uint16_t low16(uint32_t word) {
   return static_cast<uint16_t>(word & 0xFFFF);
 }
 
+// Whether a page write's wait may be overlapped with the next page's loads,
+// on a link that can split it: only where a read-back follows, which catches a
+// Korvo that dropped loads sent behind its busy command as a mismatch.
+// Without one, each outcome is read before the next page's loads go out.
+bool usePipelinedWaits(const Session& session) {
+  return session.settings.verifyMode == 'v';
+}
+
 }  // namespace
 
-int32_t readFlash(Session& session, int32_t n) {
-  n = clampToImage(n);
+// Reads the runs into readImage, cleared to 0x00 first. The progress line
+// shows how far through the image the reading has come.
+int32_t readFlashRuns(Session& session, const std::vector<ByteRange>& runs) {
   ImageBuffer& image = *session.images.read;
   clearReadImage(session.images, 0x00);
   IspLink& link = *session.link;
   ExtendedAddress extended(link);
   ProgressLine progress(session.console, "Flash bytes read: %ld     \r");
-  // Whole words are read, so an odd n reads one byte more.
-  const int32_t end = (n + 1) & ~1;
   int32_t i = 0;
-  while (i < end) {
-    uint32_t word = static_cast<uint32_t>(i) / 2;
-    extended.select(word);
-    // A run never crosses into the next 64K-word block.
-    int32_t blockEnd = static_cast<int32_t>(((word >> 16) + 1) << 17);
-    int32_t runEnd = std::min({i + static_cast<int32_t>(kIspReadRunBytes), end, blockEnd});
-    ispReadFlashBytes(link, static_cast<uint32_t>(i), static_cast<size_t>(runEnd - i),
-                      &image[static_cast<size_t>(i)]);
-    // One progress step a word, as if each had been read on its own.
-    while (i < runEnd) {
-      i += 2;
-      progress.update(i, i >= end);
+  for (size_t r = 0; r < runs.size(); ++r) {
+    // Whole words are read, so an odd end reads one byte more.
+    i = clampToImage(runs[r].begin) & ~1;
+    const int32_t end = (clampToImage(runs[r].end) + 1) & ~1;
+    const bool lastRun = r + 1 == runs.size();
+    while (i < end) {
+      uint32_t word = static_cast<uint32_t>(i) / 2;
+      extended.select(word);
+      // A run of queries never crosses into the next 64K-word block.
+      int32_t blockEnd = static_cast<int32_t>(((word >> 16) + 1) << 17);
+      int32_t runEnd = std::min({i + static_cast<int32_t>(kIspReadRunBytes), end, blockEnd});
+      ispReadFlashBytes(link, static_cast<uint32_t>(i), static_cast<size_t>(runEnd - i),
+                        &image[static_cast<size_t>(i)]);
+      // One progress step a word, as if each had been read on its own.
+      while (i < runEnd) {
+        i += 2;
+        progress.update(i, lastRun && i >= end);
+      }
     }
   }
   return i;
 }
 
-int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
-  const PartRecord* part = requireRecognisedPart(session);
-  if (part == nullptr || part->flashPageWords <= 0 || part->flashPageWords > 256) return 0;
-  n = clampToImage(n);
-  const uint32_t pageWords = static_cast<uint32_t>(part->flashPageWords);
+int32_t readFlash(Session& session, int32_t n) {
+  return readFlashRuns(session, {ByteRange{0, clampToImage(n)}});
+}
+
+int32_t programFlashPages(Session& session, const FlashPages& pages, int32_t* timeouts) {
   const ImageBuffer& image = *session.images.load;
   IspLink& link = *session.link;
+  const int32_t n = pages.length();
+  const uint32_t pageWords = pages.pageWords();
   ExtendedAddress extended(link);
   ProgressLine progress(session.console, "Bytes written to target: %ld  \r");
 
@@ -85,12 +102,8 @@ int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
     }
     owedTimeout = nullptr;
   };
-  // Only where a read-back follows: a Korvo that dropped loads sent behind
-  // its busy command is then caught as a mismatch. Without one, each outcome
-  // is read before the next page's loads go out.
-  const bool splitWaits = session.settings.verifyMode == 'v';
   auto waitForPage = [&](const char* timeoutMessage) {
-    if (splitWaits && link.sendWaitReady()) {
+    if (usePipelinedWaits(session) && link.sendWaitReady()) {
       owedTimeout = timeoutMessage;
     } else if (link.waitReady() < 0) {
       session.console.print("%s", timeoutMessage);
@@ -98,32 +111,35 @@ int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
     }
   };
 
-  uint32_t filled = 0;    // words loaded into the page buffer
-  uint32_t pageWord = 0;  // word address of the page being filled
-  int32_t a = 0;
-  while (a < n) {
-    if (filled == 0) extended.select(pageWord);
-    // An odd n takes the high byte of the last word from one past the count;
-    // n is at most the (even) image size, so that byte is inside the image.
-    uint8_t index = static_cast<uint8_t>((static_cast<uint32_t>(a) / 2) % pageWords);
-    ispLoadPageLowByte(link, index, image[static_cast<size_t>(a++)]);
-    ispLoadPageHighByte(link, index, image[static_cast<size_t>(a++)]);
-    progress.update(a, a >= n);
-    if (++filled == pageWords) {
-      filled = 0;
-      collectOwedWait();
-      ispWritePage(link, low16(pageWord));
-      waitForPage("Error - Flash write timeout    \n");
-      pageWord += pageWords;
+  for (int32_t page = 0; page < pages.pageCount(); ++page) {
+    const ByteRange loaded = pages.loadedBytes(page);
+    if (!pages.written(page)) {
+      // Counted as done: the erase left these bytes as the image has them.
+      progress.update(loaded.end, loaded.end >= n);
+      continue;
     }
-  }
-  if (filled > 0) {
+    const uint32_t pageWord = static_cast<uint32_t>(loaded.begin) / 2;
+    extended.select(pageWord);
+    for (int32_t a = loaded.begin; a < loaded.end;) {
+      uint8_t index = static_cast<uint8_t>((static_cast<uint32_t>(a) / 2) % pageWords);
+      ispLoadPageLowByte(link, index, image[static_cast<size_t>(a++)]);
+      ispLoadPageHighByte(link, index, image[static_cast<size_t>(a++)]);
+      progress.update(a, a >= n);
+    }
     collectOwedWait();
     ispWritePage(link, low16(pageWord));
-    waitForPage("Error - Flash write timeout\n");
+    const bool wholePage = loaded.end - loaded.begin == pages.pageBytes();
+    waitForPage(wholePage ? "Error - Flash write timeout    \n" : "Error - Flash write timeout\n");
   }
   collectOwedWait();
   return n;
+}
+
+int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts) {
+  const PartRecord* part = requireRecognisedPart(session);
+  if (part == nullptr || part->flashPageWords <= 0 || part->flashPageWords > 256) return 0;
+  return programFlashPages(
+      session, FlashPages::every(n, static_cast<uint32_t>(part->flashPageWords)), timeouts);
 }
 
 int32_t programFlash(Session& session, int32_t n) {
@@ -151,6 +167,9 @@ bool downloadFlash(Session& session) {
     return false;
   }
 
+  if (part->flashPageWords <= 0 || part->flashPageWords > 256) return false;
+  const uint32_t pageWords = static_cast<uint32_t>(part->flashPageWords);
+
   ispChipErase(*session.link);
   console.print("Erase chip\n");
   if (session.link->waitReady() < 0) {
@@ -159,15 +178,21 @@ bool downloadFlash(Session& session) {
   }
 
   console.print("Programming\n");
+  // The erase succeeded (or, in the fast variant, was sent), so the pages the
+  // image leaves erased are already right.
+  const FlashPages pages = FlashPages::leavingErased(*session.images.load, n, pageWords);
   int32_t timeouts = 0;
-  n = programFlashCounting(session, n, &timeouts);
+  n = programFlashPages(session, pages, &timeouts);
   console.print("Bytes written to target %ld   \n", static_cast<long>(n));
   bool ok = timeouts == 0;
 
   if (session.settings.verifyMode == 'v') {
     console.print("Read back target to verify\n");
-    readFlash(session, n);
-    if (compareImages(session, n) == 1) {
+    // The pages left out hold 0xFF in the image, so checking them as well is
+    // the same comparison over every page.
+    const std::vector<ByteRange> runs = pages.readBackRuns(session.settings.verifyErased);
+    readFlashRuns(session, runs);
+    if (compareImageRuns(session, runs) == 1) {
       console.print("\nTarget matches %s\n", fileName.c_str());
     } else {
       console.print("\nERROR - Target does not match %s\n", fileName.c_str());

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "engine/flash_pages.h"
 #include "engine/memory_transfer.h"
 #include "engine/transfer_limits.h"
 #include "image/output_file.h"
@@ -12,18 +14,20 @@ namespace {
 
 // A mismatch file that cannot be written fails the command that verified,
 // whatever the comparison found: the user asked for the list.
-void writeMismatchFile(Session& session, int32_t n) {
+void writeMismatchFile(Session& session, const std::vector<ByteRange>& runs) {
   const std::string& name = session.settings.mismatchFileName;
   const ImageBuffer& expected = *session.images.load;
   const ImageBuffer& actual = *session.images.read;
   std::string text;
-  for (int32_t i = 0; i < n; ++i) {
-    size_t at = static_cast<size_t>(i);
-    if (expected[at] == actual[at]) continue;
-    char line[32];
-    int length = std::snprintf(line, sizeof line, "%06x %02x %02x\n", static_cast<unsigned>(i),
-                               expected[at], actual[at]);
-    text.append(line, static_cast<size_t>(length));
+  for (const ByteRange& run : runs) {
+    for (int32_t i = clampToImage(run.begin); i < clampToImage(run.end); ++i) {
+      size_t at = static_cast<size_t>(i);
+      if (expected[at] == actual[at]) continue;
+      char line[32];
+      int length = std::snprintf(line, sizeof line, "%06x %02x %02x\n", static_cast<unsigned>(i),
+                                 expected[at], actual[at]);
+      text.append(line, static_cast<size_t>(length));
+    }
   }
   OutputFile file;
   if (!file.open(name)) {
@@ -41,18 +45,23 @@ void writeMismatchFile(Session& session, int32_t n) {
 
 }  // namespace
 
-int compareImages(Session& session, int32_t n) {
-  n = clampToImage(n);
+int compareImageRuns(Session& session, const std::vector<ByteRange>& runs) {
   const ImageBuffer& expected = *session.images.load;
   const ImageBuffer& actual = *session.images.read;
   int32_t mismatched = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    if (expected[static_cast<size_t>(i)] != actual[static_cast<size_t>(i)]) ++mismatched;
+  for (const ByteRange& run : runs) {
+    for (int32_t i = clampToImage(run.begin); i < clampToImage(run.end); ++i) {
+      if (expected[static_cast<size_t>(i)] != actual[static_cast<size_t>(i)]) ++mismatched;
+    }
   }
   if (mismatched != 0) session.console.print("\n%d bytes mismatched\n", mismatched);
   // Written even when all match, so an old list never passes for this run's.
-  if (!session.settings.mismatchFileName.empty()) writeMismatchFile(session, n);
+  if (!session.settings.mismatchFileName.empty()) writeMismatchFile(session, runs);
   return mismatched == 0 ? 1 : 0;
+}
+
+int compareImages(Session& session, int32_t n) {
+  return compareImageRuns(session, {ByteRange{0, n}});
 }
 
 int32_t usedLength(const ImageBuffer& image, int32_t size) {

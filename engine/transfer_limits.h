@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "run/memory_image.h"
 
 struct Session;
+class FlashPages;
+struct ByteRange;
 
 // A byte count kept within the image, so that no transfer reads or writes past
 // either buffer whatever count it is handed.
@@ -19,3 +22,14 @@ inline int32_t clampToImage(int32_t n) {
 // *timeouts.
 int32_t programFlashCounting(Session& session, int32_t n, int32_t* timeouts);
 int32_t programEepromCounting(Session& session, int32_t n, int32_t* timeouts);
+
+// The pages of `pages` that are to be written, loaded and written as
+// programFlash does; returns the length the pages cover.
+int32_t programFlashPages(Session& session, const FlashPages& pages, int32_t* timeouts);
+// readFlash over the runs only; returns the end of the last word read.
+int32_t readFlashRuns(Session& session, const std::vector<ByteRange>& runs);
+// compareImages over the runs only: what was not read back is not compared.
+int compareImageRuns(Session& session, const std::vector<ByteRange>& runs);
+// programEeprom of only the bytes whose value differs from what the target
+// holds, read first; returns n all the same.
+int32_t programEepromChanges(Session& session, int32_t n, int32_t* timeouts);

@@ -59,6 +59,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.noWait = true;
     } else if (argument == "--list-ports" && profile.link == LinkKind::kKorvo) {
       options.listPorts = true;
+    } else if (argument == "--verify-erased") {
+      options.verifyErased = true;
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -89,6 +91,7 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   if (profile.waitForKeyAtEnd) {
     console.print("  --no-wait       end the run without waiting for a key\n");
   }
+  console.print("  --verify-erased verification also reads the flash pages left erased\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());

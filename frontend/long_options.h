@@ -14,6 +14,7 @@ struct LongOptions {
   bool help = false;
   bool version = false;
   bool noWait = false;  // no key wait at the end of the run
+  bool verifyErased = false;
   std::string port;     // --port's value, empty when not given
   std::string refusal;  // one line naming what was wrong; the run must not start
   // argv[0] and the arguments that are not long options, for the command

@@ -61,6 +61,7 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
 
   Session session(profile, console);
   session.settings.portOption = options.port;
+  session.settings.verifyErased = options.verifyErased;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
   if (profile.link == LinkKind::kKorvo) adoptOnlySerialDevice(session);

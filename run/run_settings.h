@@ -35,6 +35,9 @@ struct RunSettings {
   bool noBusyWait = false;
   // The configuration file's unknown keys have been told (once per run).
   bool unknownKeysReported = false;
+  // --verify-erased: verification also reads the flash pages a download left
+  // to the chip erase, and checks that they hold 0xFF. For the whole run.
+  bool verifyErased = false;
   // pellory: the parallel port; only the configuration file moves these.
   uint16_t lptDataPort = 0x378;
   uint16_t lptStatusPort = 0x379;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -290,11 +291,8 @@ TEST_F(Transfer, AFileWithOnlyTheEndRecordStillErases) {
 
 TEST_F(Transfer, EepromDownloadWritesEachByteAndVerifies) {
   h.identifyAs(kAtmega48Row);
+  h.link.keepsEepromWrites = true;
   downloadFile({0x12, 0x34});
-  h.link.onQuery = [](const IspInstruction& i) -> uint8_t {
-    if (i.bytes[0] != 0xA0) return 0xFF;
-    return i.bytes[2] == 0 ? 0x12 : i.bytes[2] == 1 ? 0x34 : 0xFF;
-  };
   h.link.waitResults = {0, -1};
   EXPECT_FALSE(downloadEeprom(h.session));  // the second byte's wait failed
   EXPECT_EQ(h.console.output(),
@@ -302,7 +300,43 @@ TEST_F(Transfer, EepromDownloadWritesEachByteAndVerifies) {
             "Bytes written to target 2\nRead back target to verify\n"
             "Read 256 target EEPROM bytes\nTarget matches prog.hex\n");
   EXPECT_EQ(h.link.instructionsWith(0xC0).size(), 2u);
-  EXPECT_EQ(h.link.instructionsWith(0xA0).size(), 256u);
+  // The two bytes of the file read before writing, then the whole EEPROM.
+  EXPECT_EQ(h.link.instructionsWith(0xA0).size(), 2u + 256u);
+}
+
+// The same file again writes nothing, and a file that changes one byte writes
+// that byte alone; the count line still gives the file's length.
+TEST_F(Transfer, EepromDownloadWritesOnlyTheBytesThatDiffer) {
+  h.identifyAs(kAtmega48Row);
+  h.link.keepsEepromWrites = true;
+  std::vector<uint8_t> bytes = randomBytes(200, 7);
+  bytes[50] = 0xFF;  // erased already, so never written
+  downloadFile(bytes);
+  EXPECT_TRUE(downloadEeprom(h.session));
+  EXPECT_EQ(h.link.instructionsWith(0xC0).size(),
+            static_cast<size_t>(std::count_if(bytes.begin(), bytes.end(),
+                                              [](uint8_t b) { return b != 0xFF; })));
+
+  h.link.clearEvents();
+  h.console.clearOutput();
+  downloadFile(bytes);
+  EXPECT_TRUE(downloadEeprom(h.session));
+  EXPECT_TRUE(h.link.instructionsWith(0xC0).empty());
+  EXPECT_EQ(h.link.count(LinkEvent::kWaitReady), 0);
+  EXPECT_EQ(h.console.output(),
+            "load file length = 200\nProgramming\nBytes written to target 200\n"
+            "Read back target to verify\nRead 256 target EEPROM bytes\n"
+            "Target matches prog.hex\n");
+
+  h.link.clearEvents();
+  bytes[199] = static_cast<uint8_t>(bytes[199] ^ 0x5A);
+  downloadFile(bytes);
+  EXPECT_TRUE(downloadEeprom(h.session));
+  auto writes = h.link.instructionsWith(0xC0);
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].bytes[2], 199);
+  EXPECT_EQ(writes[0].bytes[3], bytes[199]);
+  EXPECT_EQ(h.link.eeprom[199], bytes[199]);
 }
 
 // A byte the target never took reads back erased; trimming the target's

@@ -43,6 +43,12 @@ std::string LinkEvent::text() const {
 
 void ScriptedLink::sendInstruction(const IspInstruction& instruction) {
   events_.push_back({LinkEvent::kSend, instruction, 0});
+  if (instruction.bytes[0] == 0x4D) extendedAddress_ = instruction.bytes[2];
+  if (keepsEepromWrites && instruction.bytes[0] == 0xC0) {
+    size_t address = static_cast<size_t>(instruction.bytes[1] << 8 | instruction.bytes[2]);
+    if (eeprom.size() <= address) eeprom.resize(address + 1, 0xFF);
+    eeprom[address] = instruction.bytes[3];
+  }
 }
 
 uint8_t ScriptedLink::queryInstruction(const IspInstruction& instruction) {
@@ -125,9 +131,9 @@ uint8_t ScriptedLink::builtInAnswer(const IspInstruction& instruction) const {
     case 0x58:
       return b[1] == 0x08 ? fuseHigh : lockBits;
     case 0x20:
-      return byteAt(flash, address * 2);
+      return byteAt(flash, (extendedAddress_ << 17) + address * 2);
     case 0x28:
-      return byteAt(flash, address * 2 + 1);
+      return byteAt(flash, (extendedAddress_ << 17) + address * 2 + 1);
     case 0xA0:
       return byteAt(eeprom, address);
     case 0xF0:

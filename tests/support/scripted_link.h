@@ -41,6 +41,8 @@ class ScriptedLink : public IspLink {
   // Splits the waits in two, as a link that overlaps them does; the outcome
   // comes from waitResults when collected.
   bool splitWaits = false;
+  // Keeps the EEPROM writes in `eeprom`, so later reads answer them.
+  bool keepsEepromWrites = false;
 
   void sendInstruction(const IspInstruction& instruction) override;
   uint8_t queryInstruction(const IspInstruction& instruction) override;
@@ -65,4 +67,5 @@ class ScriptedLink : public IspLink {
  private:
   uint8_t builtInAnswer(const IspInstruction& instruction) const;
   std::vector<LinkEvent> events_;
+  uint32_t extendedAddress_ = 0;  // as the last Load Extended Address set it
 };
