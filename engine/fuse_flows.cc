@@ -3,8 +3,11 @@
 // defaultFuses are ordered extended, high, low, except for the two-fuse
 // ATmega32 row, whose defaults are high then low.
 
+#include <cstdio>
+
 #include "catalogue/part_record.h"
 #include "engine/engine_delay.h"
+#include "engine/fuse_guard.h"
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
 #include "run/session.h"
@@ -21,6 +24,29 @@ constexpr int kLow = 2;
 
 bool isTwoFusePart(const Session& session) {
   return session.target.processorIndex == kTwoFuseRow;
+}
+
+template <typename... Values>
+FuseWritePlan fuseCommand(const char* format, Values... values) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(values)...);
+  FuseWritePlan plan;
+  plan.command = text;
+  return plan;
+}
+
+FuseWritePlan defaultFusePlan(const Session& session, const PartRecord& part) {
+  FuseWritePlan plan;
+  plan.command = "a";
+  if (isTwoFusePart(session)) {
+    plan.add(2, part.defaultFuses[0]);
+    plan.add(1, part.defaultFuses[1]);
+  } else {
+    plan.add(1, part.defaultFuses[kLow]);
+    plan.add(2, part.defaultFuses[kHigh]);
+    plan.add(3, part.defaultFuses[kExtended]);
+  }
+  return plan;
 }
 
 }  // namespace
@@ -74,7 +100,10 @@ void showFuses(Session& session) {
   }
 }
 
-void writeFuse(Session& session, int fuseNumber, uint8_t value) {
+bool writeFuse(Session& session, int fuseNumber, uint8_t value) {
+  FuseWritePlan plan = fuseCommand("pf%d%x", fuseNumber, value);
+  plan.add(fuseNumber, value);
+  if (fuseNumber < 1 || fuseNumber > 3 || !clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   switch (fuseNumber) {
     case 1:
@@ -87,13 +116,19 @@ void writeFuse(Session& session, int fuseNumber, uint8_t value) {
       ispWriteFuseExtended(link, value);
       break;
     default:
-      return;
+      break;
   }
   engineDelay(kFuseWriteUnits);
   session.console.print("Write fuse byte %d: %x\n", fuseNumber, value);
+  return readBackFuses(session, plan);
 }
 
-void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
+bool writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
+  FuseWritePlan plan = fuseCommand("pfa%x,%x,%x", low, high, extended);
+  plan.add(1, low);
+  plan.add(2, high);
+  if (!isTwoFusePart(session)) plan.add(3, extended);
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   ispWriteFuseLow(link, low);
   engineDelay(kFuseWriteUnits);
@@ -106,11 +141,14 @@ void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended
   } else {
     session.console.print("Write fuse bytes: %x %x %x\n", low, high, extended);
   }
+  return readBackFuses(session, plan);
 }
 
 bool writeDefaultFuses(Session& session) {
   const PartRecord* part = requireRecognisedPart(session);
   if (part == nullptr) return false;
+  FuseWritePlan plan = defaultFusePlan(session, *part);
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   session.console.print("processorid = %d\n", session.target.processorIndex);
   if (isTwoFusePart(session)) {
@@ -122,7 +160,7 @@ bool writeDefaultFuses(Session& session) {
     ispWriteFuseHigh(link, high);
     engineDelay(kFuseWriteUnits);
     session.console.print("Write fuse bytes: %x %x\n", high, low);
-    return true;
+    return readBackFuses(session, plan);
   }
   const uint8_t* defaults = part->defaultFuses;
   engineDelay(kFuseWriteUnits);
@@ -131,7 +169,8 @@ bool writeDefaultFuses(Session& session) {
   ispWriteFuseHigh(link, defaults[kHigh]);
   engineDelay(kFuseWriteUnits);
   ispWriteFuseExtended(link, defaults[kExtended]);
+  engineDelay(kFuseWriteUnits);  // before the read-back, which needs the write done
   session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
                         defaults[kLow]);
-  return true;
+  return readBackFuses(session, plan);
 }

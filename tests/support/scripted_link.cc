@@ -43,6 +43,12 @@ std::string LinkEvent::text() const {
 
 void ScriptedLink::sendInstruction(const IspInstruction& instruction) {
   events_.push_back({LinkEvent::kSend, instruction, 0});
+  const uint8_t* b = instruction.bytes;
+  if (!keepsWrites || b[0] != 0xAC) return;
+  if (b[1] == 0xA0) fuseLow = b[3];
+  if (b[1] == 0xA8) fuseHigh = b[3];
+  if (b[1] == 0xA4) fuseExtended = b[3];
+  if (b[1] == 0xE0) lockBits = b[3];
 }
 
 uint8_t ScriptedLink::queryInstruction(const IspInstruction& instruction) {
