@@ -7,6 +7,7 @@
 
 #include "catalogue/part_record.h"
 #include "engine/engine_delay.h"
+#include "engine/fuse_explanation.h"
 #include "engine/fuse_guard.h"
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
@@ -88,6 +89,7 @@ void showFuse(Session& session, int fuseNumber) {
     default:
       break;
   }
+  explainReportedFuses(session, fuseNumber);
 }
 
 void showFuses(Session& session) {
@@ -98,6 +100,7 @@ void showFuses(Session& session) {
   } else {
     session.console.print("Fuse bytes: %x %x %x\n", fuses[kExtended], fuses[kHigh], fuses[kLow]);
   }
+  explainReportedFuses(session, 0);
 }
 
 bool writeFuse(Session& session, int fuseNumber, uint8_t value) {

@@ -52,8 +52,9 @@ void warnOfClockChange(Session& session, const PartFuseBits& bits, const FuseWri
   if (after.source != ClockSource::kExternal) return;
   const ClockSelection before = clockSelection(bits, ispReadFuseLow(*session.link));
   if (before.source == ClockSource::kInternal) {
-    session.console.print("Warning - the clock moves from the %s to an %s (CKSEL %s)\n",
-                          before.meaning.c_str(), after.meaning.c_str(), after.code.c_str());
+    session.console.print(
+        "Warning - clock source changes from %s to %s (CKSEL %s): the chip stops without one\n",
+        before.meaning.c_str(), after.meaning.c_str(), after.code.c_str());
   }
 }
 

@@ -1,6 +1,7 @@
 // tarnwick's link start-up: find the Korvo (asking for another channel while
 // the port will not open), read its sign-on, identify the target and report.
 
+#include "engine/fuse_explanation.h"
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
 #include "frontend/startup.h"
@@ -85,6 +86,7 @@ std::unique_ptr<IspLink> startKorvo(Session& session) {
   uint8_t echo = identifyTarget(session);
   char fuseResult = checkDefaultFuses(session);
   reportTarget(session, echo, fuseResult);
+  if (session.target.responding) explainReportedFuses(session, 0);
   leaveProgrammingMode(session);
   return link;
 }

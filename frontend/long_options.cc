@@ -1,6 +1,7 @@
 #include "frontend/long_options.h"
 
 #include "frontend/configuration.h"
+#include "frontend/fuse_decoding.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
 #include "run/console.h"
@@ -24,6 +25,22 @@ bool takeValued(const std::string& name, int argc, char** argv, int& i, std::str
   return false;
 }
 
+// The part name and two or three fuse bytes after --decode-fuses; returns the
+// index of the last argument taken.
+int takeDecodeArguments(int argc, char** argv, int i, LongOptions& options) {
+  options.decodeFuses = true;
+  constexpr int kMostArguments = 4;
+  while (i + 1 < argc && argv[i + 1] != nullptr &&
+         static_cast<int>(options.decodeArguments.size()) < kMostArguments &&
+         argv[i + 1][0] != '-') {
+    options.decodeArguments.push_back(argv[++i]);
+  }
+  if (options.decodeArguments.size() < 3) {
+    options.refusal = "option '--decode-fuses' needs a part name and its low and high fuse bytes";
+  }
+  return i;
+}
+
 }  // namespace
 
 LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
@@ -42,6 +59,12 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.version = true;
     } else if (argument == "--no-wait") {
       options.noWait = true;
+    } else if (argument == "--force-fuses") {
+      options.forceFuses = true;
+    } else if (argument == "--explain-fuses") {
+      options.explainFuses = true;
+    } else if (argument == "--decode-fuses") {
+      i = takeDecodeArguments(argc, argv, i, options);
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -69,6 +92,10 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   if (profile.waitForKeyAtEnd) {
     console.print("  --no-wait       end the run without waiting for a key\n");
   }
+  console.print("  --force-fuses   write fuses that end serial programming without asking twice\n");
+  console.print("  --explain-fuses follow every fuse report with its bits by name\n");
+  console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
+  console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
@@ -82,6 +109,11 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
     std::fprintf(errors, "%s: %s\nTry '%s --help' for more information.\n", profile.programName,
                  options.refusal.c_str(), profile.programName);
     return kExitCommandFailed;
+  }
+  if (options.decodeFuses) {
+    int status = decodeFuses(profile, options.decodeArguments, console, errors);
+    console.flush();
+    return status;
   }
   if (options.help) {
     printHelp(profile, console);
