@@ -20,18 +20,23 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// Parts whose high fuse holds SPIEN at bit 5, and those with RSTDISBL at bit 7
-// as well; each with the high fuse its simulated chip leaves the factory with.
+// Parts whose high fuse holds SPIEN at bit 5, each with the high fuse its
+// simulated chip leaves the factory with; the second list has RSTDISBL at bit 7
+// and DWEN at bit 6 as well.
 struct GuardedPart {
   const char* name;
   const char* factoryHigh;
-  bool hasResetDisable;
 };
 
 const GuardedPart kGuardedParts[] = {
-    {"ATmega644P", "99", false},
-    {"ATmega168", "df", true},
-    {"ATmega328P", "d9", true},
+    {"ATmega644P", "99"},
+    {"ATmega168", "df"},
+    {"ATmega328P", "d9"},
+};
+
+const GuardedPart kResetDisableParts[] = {
+    {"ATmega168", "df"},
+    {"ATmega328P", "d9"},
 };
 
 class FuseSafetyRun : public ::testing::TestWithParam<std::tuple<Program, GuardedPart>> {
@@ -76,30 +81,43 @@ TEST_P(FuseSafetyRun, UnprogrammingSpienNeedsTheSameCommandTwice) {
   EXPECT_TRUE(contains(highFuse(), "Fuse byte 2: d9\n"));
 }
 
-TEST_P(FuseSafetyRun, ProgrammingRstdisblNeedsTheSameCommandTwice) {
-  if (!part().hasResetDisable) GTEST_SKIP() << part().name << " has no RSTDISBL";
+class ResetDisableRun : public FuseSafetyRun {};
+
+TEST_P(ResetDisableRun, ProgrammingRstdisblOrDwenNeedsTheSameCommandTwiceOrForce) {
   ProcessResult once = run({"-pf259"});
   EXPECT_EQ(once.exitStatus, 2);
   EXPECT_TRUE(contains(once.output, "RSTDISBL would be programmed")) << once.output;
   EXPECT_TRUE(contains(highFuse(), std::string("Fuse byte 2: ") + part().factoryHigh + "\n"));
 
-  ProcessResult forced = run({"--force-fuses", "-pf259"});
-  EXPECT_EQ(forced.exitStatus, 0) << forced.output;
+  ProcessResult twice = run({"-pf259", "-pf259"});
+  EXPECT_EQ(twice.exitStatus, 0) << twice.output;
   EXPECT_TRUE(contains(highFuse(), "Fuse byte 2: 59\n"));
+
+  ProcessResult forced = run({"--force-fuses", "-pf258"});
+  EXPECT_EQ(forced.exitStatus, 0) << forced.output;
+  EXPECT_FALSE(contains(forced.output, "would be")) << forced.output;
+  EXPECT_TRUE(contains(highFuse(), "Fuse byte 2: 58\n"));
 
   ProcessResult dwen = run({"-pf299"});
   EXPECT_EQ(dwen.exitStatus, 2);
   EXPECT_TRUE(contains(dwen.output, "DWEN would be programmed")) << dwen.output;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Parts, FuseSafetyRun,
-    ::testing::Combine(::testing::Values(Program::kTarnwick, Program::kPellory),
-                       ::testing::ValuesIn(kGuardedParts)),
-    [](const auto& info) {
-      std::string name = std::get<0>(info.param) == Program::kTarnwick ? "tarnwick_" : "pellory_";
-      return name + std::get<1>(info.param).name;
-    });
+std::string runName(const ::testing::TestParamInfo<std::tuple<Program, GuardedPart>>& info) {
+  std::string name = std::get<0>(info.param) == Program::kTarnwick ? "tarnwick_" : "pellory_";
+  return name + std::get<1>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, FuseSafetyRun,
+                         ::testing::Combine(::testing::Values(Program::kTarnwick,
+                                                              Program::kPellory),
+                                            ::testing::ValuesIn(kGuardedParts)),
+                         runName);
+INSTANTIATE_TEST_SUITE_P(Parts, ResetDisableRun,
+                         ::testing::Combine(::testing::Values(Program::kTarnwick,
+                                                              Program::kPellory),
+                                            ::testing::ValuesIn(kResetDisableParts)),
+                         runName);
 
 namespace {
 
