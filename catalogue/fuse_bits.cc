@@ -68,6 +68,7 @@ constexpr PartFuseBits partBits(uint8_t s1, uint8_t s2, const FuseBit (&bits)[N]
   return {{0x1E, s1, s2}, bits, N};
 }
 
+// clang-format off
 const PartFuseBits kParts[] = {
     partBits(0x95, 0x0F, kAtmega328pBits),
     partBits(0x98, 0x01, kAtmega2560Bits),
@@ -86,6 +87,7 @@ const PartFuseBits kParts[] = {
     partBits(0x98, 0x02, kAtmega2560Bits),    // ATmega2561
     partBits(0x94, 0x82, kAt90usb162Bits),    // AT90USB162
 };
+// clang-format on
 
 }  // namespace
 

@@ -85,7 +85,8 @@ uint8_t implementedFuseBits(const PartFuseBits* bits, int fuseNumber) {
   if (bits == nullptr) return 0xFF;
   uint8_t mask = 0;
   for (size_t i = 0; i < bits->bitCount; ++i) {
-    if (bits->bits[i].fuseNumber == fuseNumber) mask |= static_cast<uint8_t>(1u << bits->bits[i].bit);
+    if (bits->bits[i].fuseNumber == fuseNumber)
+      mask |= static_cast<uint8_t>(1u << bits->bits[i].bit);
   }
   return mask;
 }
@@ -107,7 +108,8 @@ int findLockouts(const PartFuseBits& bits, int fuseNumber, uint8_t value,
   const FuseBit* spien = findFuseBit(bits, "SPIEN");
   if (isIn(spien, fuseNumber) && !programmed(value, *spien)) found[count++] = {spien, kSpienLost};
   const FuseBit* reset = findFuseBit(bits, "RSTDISBL");
-  if (isIn(reset, fuseNumber) && programmed(value, *reset)) found[count++] = {reset, kResetDisabled};
+  if (isIn(reset, fuseNumber) && programmed(value, *reset))
+    found[count++] = {reset, kResetDisabled};
   const FuseBit* debugWire = findFuseBit(bits, "DWEN");
   if (isIn(debugWire, fuseNumber) && programmed(value, *debugWire)) {
     found[count++] = {debugWire, kDebugWireOn};

@@ -89,9 +89,10 @@ bool clearFuseWrite(Session& session, const FuseWritePlan& plan) {
   if (locksOut && !session.forceFuses) {
     if (!confirmed) {
       reportLockouts(session, *bits, plan);
-      session.console.print("Nothing written. To write it, enter %s again as the next command, "
-                            "or run with --force-fuses\n",
-                            plan.command.c_str());
+      session.console.print(
+          "Nothing written. To write it, enter %s again as the next command, "
+          "or run with --force-fuses\n",
+          plan.command.c_str());
       holdBack(session, plan);
       return false;
     }

@@ -25,8 +25,8 @@ int refuse(const Profile& profile, std::FILE* errors, const std::string& why) {
 
 }  // namespace
 
-int decodeFuses(const Profile& profile, const std::vector<std::string>& arguments,
-                Console& console, std::FILE* errors) {
+int decodeFuses(const Profile& profile, const std::vector<std::string>& arguments, Console& console,
+                std::FILE* errors) {
   if (arguments.size() < 3 || arguments.size() > 4) {
     return refuse(profile, errors, "--decode-fuses needs a part name and two or three fuse bytes");
   }
@@ -34,7 +34,8 @@ int decodeFuses(const Profile& profile, const std::vector<std::string>& argument
   if (part == nullptr) return refuse(profile, errors, "unknown part '" + arguments[0] + "'");
   const PartFuseBits* bits = findFuseBits(part->signature);
   if (bits == nullptr) {
-    return refuse(profile, errors, "the fuse bits of " + std::string(part->name) + " are not known");
+    return refuse(profile, errors,
+                  "the fuse bits of " + std::string(part->name) + " are not known");
   }
   uint8_t values[3] = {0, 0, 0};
   for (size_t i = 1; i < arguments.size(); ++i) {

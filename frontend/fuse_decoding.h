@@ -13,5 +13,5 @@ struct Profile;
 // table has it, the low and high fuse bytes and, optionally, the extended one.
 // Prints the decoding on the console and returns kExitOk; a name or byte it
 // cannot use gets one line on `errors` and kExitCommandFailed.
-int decodeFuses(const Profile& profile, const std::vector<std::string>& arguments,
-                Console& console, std::FILE* errors);
+int decodeFuses(const Profile& profile, const std::vector<std::string>& arguments, Console& console,
+                std::FILE* errors);

@@ -13,8 +13,8 @@ struct Profile;
 struct LongOptions {
   bool help = false;
   bool version = false;
-  bool noWait = false;  // no key wait at the end of the run
-  std::string port;     // --port's value, empty when not given
+  bool noWait = false;        // no key wait at the end of the run
+  std::string port;           // --port's value, empty when not given
   bool forceFuses = false;    // fuse writes that end serial programming need no confirmation
   bool explainFuses = false;  // every fuse report is followed by its bits
   // --decode-fuses PART LOW HIGH [EXT]: the part and its bytes; the run only

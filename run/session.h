@@ -36,9 +36,9 @@ struct TargetState {
 // command entered again as the very next one writes it.
 struct FuseWriteHold {
   bool pending = false;
-  std::string command;        // as it must be entered again: "pf2f9"
+  std::string command;         // as it must be entered again: "pf2f9"
   uint64_t heldAtCommand = 0;  // Session::commandsRun when it was held
-  bool failedBefore = false;  // Session::commandFailed before the held entry
+  bool failedBefore = false;   // Session::commandFailed before the held entry
 };
 
 struct Session {

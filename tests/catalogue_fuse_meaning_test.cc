@@ -17,9 +17,15 @@ const PartFuseBits& bitsOf(uint8_t s1, uint8_t s2) {
   return *bits;
 }
 
-const PartFuseBits& atmega328p() { return bitsOf(0x95, 0x0F); }
-const PartFuseBits& atmega2560() { return bitsOf(0x98, 0x01); }
-const PartFuseBits& attiny13a() { return bitsOf(0x90, 0x07); }
+const PartFuseBits& atmega328p() {
+  return bitsOf(0x95, 0x0F);
+}
+const PartFuseBits& atmega2560() {
+  return bitsOf(0x98, 0x01);
+}
+const PartFuseBits& attiny13a() {
+  return bitsOf(0x90, 0x07);
+}
 
 std::string lockoutNames(const PartFuseBits& bits, int fuse, uint8_t value) {
   Lockout found[kMostLockouts];

@@ -90,8 +90,7 @@ class CommandRunTest : public ::testing::TestWithParam<Program> {
 TEST_P(CommandRunTest, SettingsCommandsFromTheCommandLine) {
   ProcessResult result = run({"-sf1ff", "skipped", "-sfzz", "-t2x", "-gf4", "-pf4"});
   EXPECT_EQ(result.output, start() + echo("sf1ff") + "Fill char=ff\n" + echo("sfzz") +
-                               "Fill char=ff\n" + echo("t2x") + echo("gf4") + echo("pf4") +
-                               end());
+                               "Fill char=ff\n" + echo("t2x") + echo("gf4") + echo("pf4") + end());
   EXPECT_EQ(result.exitStatus, 0);
 }
 

@@ -62,8 +62,9 @@ class FuseSafetyRun : public ::testing::TestWithParam<std::tuple<Program, Guarde
 TEST_P(FuseSafetyRun, UnprogrammingSpienNeedsTheSameCommandTwice) {
   ProcessResult once = run({"-pf2f9"});
   EXPECT_EQ(once.exitStatus, 2);
-  EXPECT_TRUE(contains(once.output, "SPIEN would be unprogrammed: serial programming stops "
-                                    "working; only a high-voltage programmer can undo this\n"))
+  EXPECT_TRUE(contains(once.output,
+                       "SPIEN would be unprogrammed: serial programming stops "
+                       "working; only a high-voltage programmer can undo this\n"))
       << once.output;
   EXPECT_FALSE(contains(once.output, "Write fuse byte")) << once.output;
   EXPECT_TRUE(contains(highFuse(), std::string("Fuse byte 2: ") + part().factoryHigh + "\n"));
@@ -175,10 +176,12 @@ TEST_P(FuseInputRun, ExplainedReportsFollowTheFuseLines) {
   ProcessResult plain = run("ATmega644P", {"-gf1"});
   EXPECT_FALSE(contains(plain.output, "CKSEL")) << plain.output;
   ProcessResult explained = run("ATmega644P", {"--explain-fuses", "-gf1"});
-  EXPECT_TRUE(contains(explained.output, "Fuse byte 1: 62\nFuse byte 1 (low) = 62\n"
-                                         "  bit 7 CKDIV8     0 programmed\n"))
+  EXPECT_TRUE(contains(explained.output,
+                       "Fuse byte 1: 62\nFuse byte 1 (low) = 62\n"
+                       "  bit 7 CKDIV8     0 programmed\n"))
       << explained.output;
-  EXPECT_TRUE(contains(explained.output, "  clock: CKSEL 0010, calibrated internal RC oscillator\n"))
+  EXPECT_TRUE(
+      contains(explained.output, "  clock: CKSEL 0010, calibrated internal RC oscillator\n"))
       << explained.output;
 }
 
@@ -195,9 +198,9 @@ TEST_P(FuseInputRun, NothingIsWrittenToATargetThatDoesNotAnswer) {
     KorvoSimProcess korvo;
     char scale[32];
     std::snprintf(scale, sizeof scale, "%g", kSimTimeScale);
-    ASSERT_TRUE(korvo.start(dir.file("ttyKorvo1"), {"--part", "ATmega644P", "--state",
-                                                    dir.file("chip.state"), "--time-scale", scale,
-                                                    "--target-absent"}))
+    ASSERT_TRUE(korvo.start(dir.file("ttyKorvo1"),
+                            {"--part", "ATmega644P", "--state", dir.file("chip.state"),
+                             "--time-scale", scale, "--target-absent"}))
         << korvo.error();
     options.environment["TARNWICK_TTY_PREFIX"] = dir.file("ttyKorvo");
     result = runProcess(builtProgram("tarnwick"), {"-pf1e2", "-pl3c", "-pl3c"}, options);

@@ -62,9 +62,9 @@ TEST_F(FuseGuardTest, UnprogrammingSpienIsHeldBackUntilEnteredAgain) {
 }
 
 TEST_F(FuseGuardTest, OnlyTheSameValueAsTheVeryNextCommandConfirms) {
-  EXPECT_FALSE(writeHigh(0x59));  // RSTDISBL
-  EXPECT_FALSE(writeHigh(0x58));  // another value: asks afresh
-  h.session.commandsRun += 1;     // some other command in between
+  EXPECT_FALSE(writeHigh(0x59));                 // RSTDISBL
+  EXPECT_FALSE(writeHigh(0x58));                 // another value: asks afresh
+  h.session.commandsRun += 1;                    // some other command in between
   EXPECT_FALSE(writeHigh(0x58));                 // held again; then another fuse...
   EXPECT_TRUE(nextCommand(writeFuse, 1, 0x62));  // ...is written at once
   EXPECT_FALSE(writeHigh(0x58));                 // and the chain is broken
@@ -167,9 +167,9 @@ TEST_F(FuseGuardTest, NothingIsWrittenToATargetThatDoesNotAnswer) {
   EXPECT_FALSE(writeLockByte(h.session, 0xFC));
   EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 0u);
   EXPECT_EQ(output(),
-                          "Target not responding - nothing written\n"
-                          "Target not responding - nothing written\n"
-                          "Target not responding - nothing written\n");
+            "Target not responding - nothing written\n"
+            "Target not responding - nothing written\n"
+            "Target not responding - nothing written\n");
 }
 
 TEST(FuseGuardIdentification, AnEnableOutOfStepMarksTheTargetNotResponding) {

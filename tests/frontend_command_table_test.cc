@@ -90,13 +90,13 @@ TEST(CommandTable, TokensThatReachNoRow) {
 // the default fuses or end the run.
 TEST(CommandTable, CommandsWithoutAnArgumentTakeOnlyTheirWholeWord) {
   for (const Profile* profile : {&tarnwickProfile(), &pelloryProfile()}) {
-    for (const char* word : {"a", "A", "e", "E", "i", "s", "v", "m", "q", "h", "p", "P", "gl",
-                             "GF", "gf2", "gc", "nv", "t2", "T4"}) {
+    for (const char* word : {"a", "A", "e", "E", "i", "s", "v", "m", "q", "h", "p", "P", "gl", "GF",
+                             "gf2", "gc", "nv", "t2", "T4"}) {
       EXPECT_NE(wordFor(*profile, word), "(none)") << word;
     }
-    for (const char* token : {"apply", "all", "auto", "erase", "exit", "Eeprom", "info", "stats",
-                              "sx", "verify", "more", "quiet", "help", "gf4", "gll", "t2x", "nvx",
-                              "gcal", "ix"}) {
+    for (const char* token :
+         {"apply", "all", "auto", "erase", "exit", "Eeprom", "info", "stats", "sx", "verify",
+          "more", "quiet", "help", "gf4", "gll", "t2x", "nvx", "gcal", "ix"}) {
       EXPECT_EQ(wordFor(*profile, token), "(none)") << token;
     }
   }

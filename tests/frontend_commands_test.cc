@@ -210,8 +210,9 @@ TEST(FuseArguments, TriplesSplitAtTwoCommasIntoShortHexFields) {
   EXPECT_EQ(values[0], 0x01);
   EXPECT_EQ(values[1], 0x0E);
   EXPECT_EQ(values[2], 0xFF);
-  for (const char* bad : {"", ",,", "1,2", "1,2,3,", "1,2,3,4", "1234,2,3", "1,2,", "g,2,3",
-                          "0x1,E,1f", "620,d9,ff", "62,d9,1ff", "62, d9,ff", "62,d9,ff ", "62,-1,ff"}) {
+  for (const char* bad :
+       {"", ",,", "1,2", "1,2,3,", "1,2,3,4", "1234,2,3", "1,2,", "g,2,3", "0x1,E,1f", "620,d9,ff",
+        "62,d9,1ff", "62, d9,ff", "62,d9,ff ", "62,-1,ff"}) {
     EXPECT_FALSE(parseFuseTriple(bad, values)) << bad;
   }
   EXPECT_EQ(values[0], 0x01);  // untouched by the refusals

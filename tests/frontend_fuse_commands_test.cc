@@ -75,9 +75,9 @@ TEST_P(FuseCommandTest, ValuesThatAreNotOneByteAreRefusedAndWriteNothing) {
 
 TEST_P(FuseCommandTest, WordsThatStartLikeALockCommandDoNotArmIt) {
   EXPECT_EQ(commandLine({"-please", "-place"}), kExitCommandFailed);
-  EXPECT_EQ(output(), echoed("please") + "Lock byte value must be a hexadecimal byte, as in pl3c\n" +
-                          echoed("place") +
-                          "Lock byte value must be a hexadecimal byte, as in pl3c\n");
+  EXPECT_EQ(output(),
+            echoed("please") + "Lock byte value must be a hexadecimal byte, as in pl3c\n" +
+                echoed("place") + "Lock byte value must be a hexadecimal byte, as in pl3c\n");
   EXPECT_EQ(harness.session.settings.lockArmCount, 0);
   EXPECT_EQ(commandLine({"-plfc"}), kExitCommandFailed);  // still the first entry
   EXPECT_EQ(writes(), 0u);
@@ -130,6 +130,4 @@ TEST_P(FuseCommandTest, ALockoutWriteIsConfirmedByTheSameCommandNext) {
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, FuseCommandTest,
                          ::testing::Values(&tarnwickProfile(), &pelloryProfile()),
-                         [](const auto& info) {
-                           return std::string(info.param->programName);
-                         });
+                         [](const auto& info) { return std::string(info.param->programName); });

@@ -127,8 +127,8 @@ TEST(LongOptions, HelpIsTheCommandHelpThenTheLongOptionsAndVersionIsOneLine) {
 }  // namespace
 
 TEST(FuseOptions, AreTakenApartFromTheCommands) {
-  LongOptions options = read(tarnwickProfile(), {"tarnwick", "--force-fuses", "-pf2f9",
-                                                 "--explain-fuses", "-gf"});
+  LongOptions options =
+      read(tarnwickProfile(), {"tarnwick", "--force-fuses", "-pf2f9", "--explain-fuses", "-gf"});
   EXPECT_TRUE(options.forceFuses);
   EXPECT_TRUE(options.explainFuses);
   EXPECT_FALSE(options.endRun());
