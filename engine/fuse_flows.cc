@@ -104,9 +104,10 @@ void showFuses(Session& session) {
 }
 
 bool writeFuse(Session& session, int fuseNumber, uint8_t value) {
+  if (fuseNumber < 1 || fuseNumber > 3) return false;
   FuseWritePlan plan = fuseCommand("pf%d%x", fuseNumber, value);
   plan.add(fuseNumber, value);
-  if (fuseNumber < 1 || fuseNumber > 3 || !clearFuseWrite(session, plan)) return false;
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   switch (fuseNumber) {
     case 1:
