@@ -183,6 +183,11 @@ TEST_P(FuseInputRun, ExplainedReportsFollowTheFuseLines) {
   EXPECT_TRUE(
       contains(explained.output, "  clock: CKSEL 0010, calibrated internal RC oscillator\n"))
       << explained.output;
+  // The start-up report is explained too, before the first command's output.
+  ProcessResult startup = run("ATmega644P", {"--explain-fuses", "-i"});
+  const size_t high = startup.output.find("Fuse byte 2 (high) = 99\n");
+  EXPECT_NE(high, std::string::npos) << startup.output;
+  EXPECT_LT(high, startup.output.find("Signature bytes:")) << startup.output;
 }
 
 TEST_P(FuseInputRun, NothingIsWrittenToATargetThatDoesNotAnswer) {
