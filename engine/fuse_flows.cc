@@ -3,8 +3,12 @@
 // defaultFuses are ordered extended, high, low, except for the two-fuse
 // ATmega32 row, whose defaults are high then low.
 
+#include <cstdio>
+
 #include "catalogue/part_record.h"
 #include "engine/engine_delay.h"
+#include "engine/fuse_explanation.h"
+#include "engine/fuse_guard.h"
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
 #include "run/session.h"
@@ -21,6 +25,29 @@ constexpr int kLow = 2;
 
 bool isTwoFusePart(const Session& session) {
   return session.target.processorIndex == kTwoFuseRow;
+}
+
+template <typename... Values>
+FuseWritePlan fuseCommand(const char* format, Values... values) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(values)...);
+  FuseWritePlan plan;
+  plan.command = text;
+  return plan;
+}
+
+FuseWritePlan defaultFusePlan(const Session& session, const PartRecord& part) {
+  FuseWritePlan plan;
+  plan.command = "a";
+  if (isTwoFusePart(session)) {
+    plan.add(2, part.defaultFuses[0]);
+    plan.add(1, part.defaultFuses[1]);
+  } else {
+    plan.add(1, part.defaultFuses[kLow]);
+    plan.add(2, part.defaultFuses[kHigh]);
+    plan.add(3, part.defaultFuses[kExtended]);
+  }
+  return plan;
 }
 
 }  // namespace
@@ -62,6 +89,7 @@ void showFuse(Session& session, int fuseNumber) {
     default:
       break;
   }
+  explainReportedFuses(session, fuseNumber);
 }
 
 void showFuses(Session& session) {
@@ -72,9 +100,14 @@ void showFuses(Session& session) {
   } else {
     session.console.print("Fuse bytes: %x %x %x\n", fuses[kExtended], fuses[kHigh], fuses[kLow]);
   }
+  explainReportedFuses(session, 0);
 }
 
-void writeFuse(Session& session, int fuseNumber, uint8_t value) {
+bool writeFuse(Session& session, int fuseNumber, uint8_t value) {
+  if (fuseNumber < 1 || fuseNumber > 3) return false;
+  FuseWritePlan plan = fuseCommand("pf%d%x", fuseNumber, value);
+  plan.add(fuseNumber, value);
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   switch (fuseNumber) {
     case 1:
@@ -87,13 +120,19 @@ void writeFuse(Session& session, int fuseNumber, uint8_t value) {
       ispWriteFuseExtended(link, value);
       break;
     default:
-      return;
+      break;
   }
   engineDelay(kFuseWriteUnits);
   session.console.print("Write fuse byte %d: %x\n", fuseNumber, value);
+  return readBackFuses(session, plan);
 }
 
-void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
+bool writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
+  FuseWritePlan plan = fuseCommand("pfa%x,%x,%x", low, high, extended);
+  plan.add(1, low);
+  plan.add(2, high);
+  if (!isTwoFusePart(session)) plan.add(3, extended);
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   ispWriteFuseLow(link, low);
   engineDelay(kFuseWriteUnits);
@@ -106,11 +145,14 @@ void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended
   } else {
     session.console.print("Write fuse bytes: %x %x %x\n", low, high, extended);
   }
+  return readBackFuses(session, plan);
 }
 
 bool writeDefaultFuses(Session& session) {
   const PartRecord* part = requireRecognisedPart(session);
   if (part == nullptr) return false;
+  FuseWritePlan plan = defaultFusePlan(session, *part);
+  if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   session.console.print("processorid = %d\n", session.target.processorIndex);
   if (isTwoFusePart(session)) {
@@ -122,7 +164,7 @@ bool writeDefaultFuses(Session& session) {
     ispWriteFuseHigh(link, high);
     engineDelay(kFuseWriteUnits);
     session.console.print("Write fuse bytes: %x %x\n", high, low);
-    return true;
+    return readBackFuses(session, plan);
   }
   const uint8_t* defaults = part->defaultFuses;
   engineDelay(kFuseWriteUnits);
@@ -131,7 +173,8 @@ bool writeDefaultFuses(Session& session) {
   ispWriteFuseHigh(link, defaults[kHigh]);
   engineDelay(kFuseWriteUnits);
   ispWriteFuseExtended(link, defaults[kExtended]);
+  engineDelay(kFuseWriteUnits);  // before the read-back, which needs the write done
   session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
                         defaults[kLow]);
-  return true;
+  return readBackFuses(session, plan);
 }

@@ -30,6 +30,7 @@ void printProcessorLine(Session& session, int row) {
 uint8_t identifyTarget(Session& session) {
   enterProgrammingMode(session);
   uint8_t echo = ispProgrammingEnable(*session.link);
+  session.target.responding = echo == kProgrammingEnableEcho;
   readSignature(session);
   session.target.processorIndex = lookUpPart(session);
   return echo;
@@ -45,6 +46,7 @@ uint8_t startupEnable(Session& session) {
     session.console.print("enable attempt %d  inbyte=%x\n", attempt, echo);
     session.link->pulseReset(kEnableRetryPulseUnits);
   }
+  session.target.responding = echo == kProgrammingEnableEcho;
   if (echo == kProgrammingEnableEcho) {
     readSignature(session);
     session.target.processorIndex = lookUpPart(session);

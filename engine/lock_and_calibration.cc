@@ -1,6 +1,7 @@
 // The lock and calibration bytes, and the erase that stands on its own.
 
 #include "engine/engine_delay.h"
+#include "engine/fuse_guard.h"
 #include "engine/isp_instructions.h"
 #include "engine/target_flows.h"
 #include "run/session.h"
@@ -18,10 +19,12 @@ void showCalibrationByte(Session& session) {
   session.console.print("Calibration byte: %x\n", ispReadCalibrationByte(*session.link));
 }
 
-void writeLockByte(Session& session, uint8_t value) {
+bool writeLockByte(Session& session, uint8_t value) {
+  if (!targetAnswersForWrite(session)) return false;
   ispWriteLockBits(*session.link, value);
   engineDelay(kLockWriteUnits);
   session.console.print("Write lock byte %x\n", value);
+  return readBackLockByte(session, value);
 }
 
 void eraseChip(Session& session) {

@@ -28,14 +28,16 @@ void showIdentity(Session& session);
 void showStatistics(Session& session);
 void showFuse(Session& session, int fuseNumber);  // 1 low, 2 high, 3 extended
 void showFuses(Session& session);
-void writeFuse(Session& session, int fuseNumber, uint8_t value);
-void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended);
+// The fuse and lock writes are checked (engine/fuse_guard.h) and read back;
+// false when a write was held back or refused, or read back different.
+bool writeFuse(Session& session, int fuseNumber, uint8_t value);
+bool writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended);
 bool writeDefaultFuses(Session& session);
 void showLockByte(Session& session);
 void showCalibrationByte(Session& session);
 // Sends Write Lock Bits with the value, waits as after a fuse write, prints
-// "Write lock byte %x\n".
-void writeLockByte(Session& session, uint8_t value);
+// "Write lock byte %x\n" and reads the byte back.
+bool writeLockByte(Session& session, uint8_t value);
 // pellory's "ce": Chip Erase without waiting for its end.
 void eraseChip(Session& session);
 

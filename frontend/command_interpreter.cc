@@ -82,6 +82,7 @@ bool reidentifyWhenReleased(Session& session) {
 }
 
 CommandOutcome executeCommand(Session& session, const std::string& token) {
+  session.commandsRun += 1;
   StepResult result = runGuarded(session, token);
   if (result == StepResult::kExit) return CommandOutcome::kExit;
   if (result == StepResult::kFailed) session.commandFailed = true;

@@ -16,18 +16,26 @@ namespace {
 // No script of commands comes near this; /dev/zero and its like stop here.
 constexpr size_t kScriptFileLimit = size_t{16} << 20;
 
-// Splits the script at white space. A token longer than any command is kept
-// one character too long, so it is still refused whole without holding an
-// endless run of bytes in memory twice.
+// Starts a comment that runs to the end of its line, in scripts and at the
+// prompt alike.
+constexpr char kCommentMark = '#';
+
+// Splits the script at white space, leaving out comments. A token longer than
+// any command is kept one character too long, so it is still refused whole
+// without holding an endless run of bytes in memory twice.
 class ScriptTokens {
  public:
   explicit ScriptTokens(const std::string& text) : text_(text) {}
 
   bool next(std::string& token) {
-    while (at_ < text_.size() && isBlank(text_[at_])) ++at_;
-    if (at_ >= text_.size()) return false;
+    for (;;) {
+      while (at_ < text_.size() && isBlank(text_[at_])) ++at_;
+      if (at_ >= text_.size()) return false;
+      if (text_[at_] != kCommentMark) break;
+      while (at_ < text_.size() && text_[at_] != '\n') ++at_;
+    }
     const size_t start = at_;
-    while (at_ < text_.size() && !isBlank(text_[at_])) ++at_;
+    while (at_ < text_.size() && !isBlank(text_[at_]) && text_[at_] != kCommentMark) ++at_;
     token.assign(text_, start, std::min(at_ - start, kCommandTokenRoom + 1));
     return true;
   }
@@ -113,10 +121,25 @@ int runCommandLine(Session& session, int argc, char** argv) {
   return statusAfterCommands(session);
 }
 
+namespace {
+
+// Cuts a '#' comment off a token read at the prompt, with the rest of its line.
+// False when nothing of the token is left to run.
+bool dropComment(Console& console, std::string& token) {
+  const size_t mark = token.find(kCommentMark);
+  if (mark == std::string::npos) return true;
+  token.erase(mark);
+  console.skipRestOfLine();
+  return !token.empty();
+}
+
+}  // namespace
+
 int runPrompt(Session& session) {
   session.console.print("\n-");
   std::string token;
   while (session.console.readToken(token)) {
+    if (!dropComment(session.console, token)) continue;
     if (namesScriptFile(token)) {
       if (runScriptFile(session, token.substr(1)) == CommandOutcome::kExit) return kExitCommand;
       continue;

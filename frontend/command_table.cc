@@ -1,5 +1,6 @@
 #include "frontend/command_table.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "frontend/command_steps.h"
@@ -70,6 +71,9 @@ const CommandRow* findCommand(const Profile& profile, std::string_view token) {
   for (size_t i = 0; i < table.count; ++i) {
     const CommandRow& row = table.rows[i];
     if (row.onlyWhen != nullptr && !(profile.*row.onlyWhen)) continue;
+    // A command without an argument takes only its own word, so that "apply"
+    // cannot write the default fuses nor "erase" end the run.
+    if (row.argument == ArgumentKind::kNone && token.size() != std::strlen(row.word)) continue;
     if (prefixEqualsIgnoreCase(token, row.word, row.comparedLength)) return &row;
   }
   return nullptr;

@@ -1,7 +1,8 @@
 #pragma once
 // The interpreter's command words, in the order they are tested. A token runs
 // the first row whose word it matches, letter case ignored, over the row's
-// compared length; the rest of the token is the row's argument.
+// compared length; the rest of the token is the row's argument. A row without
+// an argument matches only a token that is its whole word.
 
 #include <cstddef>
 #include <cstdint>

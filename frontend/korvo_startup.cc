@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/fuse_explanation.h"
 #include "engine/programming_mode.h"
 #include "engine/target_flows.h"
 #include "frontend/startup.h"
@@ -132,6 +133,7 @@ std::unique_ptr<IspLink> startKorvo(Session& session) {
   uint8_t echo = identifyTarget(session);
   char fuseResult = checkDefaultFuses(session);
   reportTarget(session, echo, fuseResult);
+  if (session.target.responding) explainReportedFuses(session, 0);
   leaveProgrammingMode(session);
   return link;
 }

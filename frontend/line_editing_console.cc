@@ -73,6 +73,14 @@ bool LineEditingConsole::readLine() {
   return true;
 }
 
+void LineEditingConsole::skipRestOfLine() {
+  if (editor_ == nullptr) {
+    StdioConsole::skipRestOfLine();
+    return;
+  }
+  pending_.clear();  // the line's other tokens
+}
+
 bool LineEditingConsole::readToken(std::string& token) {
   if (editor_ == nullptr) return StdioConsole::readToken(token);
   while (pending_.empty()) {

@@ -23,6 +23,7 @@ class LineEditingConsole : public StdioConsole {
   LineEditingConsole& operator=(const LineEditingConsole&) = delete;
 
   bool readToken(std::string& token) override;
+  void skipRestOfLine() override;
 
  private:
   bool readLine();  // queues the tokens of the next line; false at the end of input

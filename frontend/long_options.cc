@@ -1,6 +1,7 @@
 #include "frontend/long_options.h"
 
 #include "frontend/configuration.h"
+#include "frontend/fuse_decoding.h"
 #include "frontend/help_text.h"
 #include "frontend/profile.h"
 #include "link_usb/port_diagnosis.h"
@@ -39,6 +40,22 @@ void listSerialDevices(Console& console, std::FILE* errors) {
   }
 }
 
+// The part name and two or three fuse bytes after --decode-fuses; returns the
+// index of the last argument taken.
+int takeDecodeArguments(int argc, char** argv, int i, LongOptions& options) {
+  options.decodeFuses = true;
+  constexpr int kMostArguments = 4;
+  while (i + 1 < argc && argv[i + 1] != nullptr &&
+         static_cast<int>(options.decodeArguments.size()) < kMostArguments &&
+         argv[i + 1][0] != '-') {
+    options.decodeArguments.push_back(argv[++i]);
+  }
+  if (options.decodeArguments.size() < 3) {
+    options.refusal = "option '--decode-fuses' needs a part name and its low and high fuse bytes";
+  }
+  return i;
+}
+
 }  // namespace
 
 LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
@@ -61,6 +78,12 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.listPorts = true;
     } else if (argument == "--verify-erased") {
       options.verifyErased = true;
+    } else if (argument == "--force-fuses") {
+      options.forceFuses = true;
+    } else if (argument == "--explain-fuses") {
+      options.explainFuses = true;
+    } else if (argument == "--decode-fuses") {
+      i = takeDecodeArguments(argc, argv, i, options);
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -92,6 +115,10 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
     console.print("  --no-wait       end the run without waiting for a key\n");
   }
   console.print("  --verify-erased verification also reads the flash pages left erased\n");
+  console.print("  --force-fuses   write fuses that end serial programming without asking twice\n");
+  console.print("  --explain-fuses follow every fuse report with its bits by name\n");
+  console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
+  console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
@@ -110,6 +137,11 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
     std::fprintf(errors, "%s: %s\nTry '%s --help' for more information.\n", profile.programName,
                  options.refusal.c_str(), profile.programName);
     return kExitCommandFailed;
+  }
+  if (options.decodeFuses) {
+    int status = decodeFuses(profile, options.decodeArguments, console, errors);
+    console.flush();
+    return status;
   }
   if (options.help) {
     printHelp(profile, console);

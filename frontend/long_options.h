@@ -13,9 +13,15 @@ struct Profile;
 struct LongOptions {
   bool help = false;
   bool version = false;
-  bool noWait = false;  // no key wait at the end of the run
-  bool verifyErased = false;
-  std::string port;     // --port's value, empty when not given
+  bool noWait = false;        // no key wait at the end of the run
+  bool verifyErased = false;  // flash verification also reads the erased pages
+  std::string port;           // --port's value, empty when not given
+  bool forceFuses = false;    // fuse writes that end serial programming need no confirmation
+  bool explainFuses = false;  // every fuse report is followed by its bits
+  // --decode-fuses PART LOW HIGH [EXT]: the part and its bytes; the run only
+  // prints them decoded.
+  bool decodeFuses = false;
+  std::vector<std::string> decodeArguments;
   std::string refusal;  // one line naming what was wrong; the run must not start
   // argv[0] and the arguments that are not long options, for the command
   // line, ending in a null pointer as argv does.
@@ -24,7 +30,9 @@ struct LongOptions {
   bool listPorts = false;
 
   // Whether the options answer the run themselves (help, version, a refusal).
-  bool endRun() const { return help || version || listPorts || !refusal.empty(); }
+  bool endRun() const {
+    return help || version || listPorts || decodeFuses || !refusal.empty();
+  }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
 };

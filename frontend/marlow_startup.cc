@@ -2,6 +2,7 @@
 // Marlow cable, bring the target into programming mode and report on it.
 
 #include "catalogue/part_record.h"
+#include "engine/fuse_explanation.h"
 #include "engine/target_flows.h"
 #include "frontend/startup.h"
 #include "link_lpt/marlow_link.h"
@@ -58,6 +59,7 @@ void reportTarget(Session& session, uint8_t echo) {
     console.print("Target Processor Unrecognized but responding ");
   }
   reportFuses(session);
+  explainReportedFuses(session, 0);
 }
 
 }  // namespace

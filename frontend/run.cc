@@ -62,6 +62,8 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   Session session(profile, console);
   session.settings.portOption = options.port;
   session.settings.verifyErased = options.verifyErased;
+  session.forceFuses = options.forceFuses;
+  session.explainFuses = options.explainFuses;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
   if (profile.link == LinkKind::kKorvo) adoptOnlySerialDevice(session);

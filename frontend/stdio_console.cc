@@ -104,6 +104,15 @@ bool StdioConsole::readToken(std::string& token) {
   }
 }
 
+void StdioConsole::skipRestOfLine() {
+  for (;;) {
+    while (pos_ < buffer_.size()) {
+      if (buffer_[pos_++] == '\n') return;
+    }
+    if (!fill()) return;
+  }
+}
+
 int StdioConsole::readAnswer() {
   if (!skipSpace()) return -1;
   return static_cast<unsigned char>(buffer_[pos_++]);

@@ -16,6 +16,7 @@ class StdioConsole : public Console {
 
   void write(std::string_view text) override;
   bool readToken(std::string& token) override;
+  void skipRestOfLine() override;
   int readAnswer() override;
   bool keyWaiting() override;
   int readKey() override;

@@ -7,9 +7,12 @@
 
 namespace {
 
+StepResult doneWhen(bool succeeded) {
+  return succeeded ? StepResult::kDone : StepResult::kFailed;
+}
+
 StepResult writeFuseCommand(CommandCall& call, int fuseNumber) {
-  writeFuse(call.session, fuseNumber, call.value);
-  return StepResult::kDone;
+  return doneWhen(writeFuse(call.session, fuseNumber, call.value));
 }
 
 }  // namespace
@@ -25,20 +28,21 @@ StepResult showLockCommand(CommandCall& call) {
 }
 
 // The lock byte takes two entries, so that a single stray "pl" cannot lock the
-// part; the count survives other commands and settings resets.
+// part; the count survives other commands and settings resets. An entry whose
+// value is not one byte is refused and does not count, so that words such as
+// "please" cannot arm it.
 StepResult armLockCommand(CommandCall& call) {
   Session& session = call.session;
+  uint8_t lock = 0;
+  if (!parseFuseByte(call.argument, lock)) {
+    session.console.print("Lock byte value must be a hexadecimal byte, as in pl3c\n");
+    return StepResult::kFailed;
+  }
   int& count = session.settings.lockArmCount;
   count += 1;
   if (count < 2) return StepResult::kDone;
   count = 0;
-  uint8_t lock = 0;
-  if (!parseHexByte(call.argument, lock)) {
-    session.console.print("Lock byte value must be a hexadecimal byte, as in pl3c\n");
-    return StepResult::kFailed;
-  }
-  writeLockByte(session, lock);
-  return StepResult::kDone;
+  return doneWhen(writeLockByte(session, lock));
 }
 
 StepResult showFuse1Command(CommandCall& call) {
@@ -71,12 +75,11 @@ StepResult writeAllFusesCommand(CommandCall& call) {
     call.session.console.print("Fuse values must be three hexadecimal bytes, as in pfa62,d9,ff\n");
     return StepResult::kFailed;
   }
-  writeAllFuses(call.session, fuses[0], fuses[1], fuses[2]);
-  return StepResult::kDone;
+  return doneWhen(writeAllFuses(call.session, fuses[0], fuses[1], fuses[2]));
 }
 
 bool parseFuseValue(CommandCall& call) {
-  if (parseHexByte(call.argument, call.value)) return true;
+  if (parseFuseByte(call.argument, call.value)) return true;
   call.session.console.print("Fuse value must be a hexadecimal byte, as in pf1e2\n");
   return false;
 }

@@ -11,6 +11,11 @@ bool ScriptedConsole::readToken(std::string& token) {
   return true;
 }
 
+void ScriptedConsole::skipRestOfLine() {
+  while (pos_ < input_.size() && input_[pos_++] != '\n') {
+  }
+}
+
 int ScriptedConsole::readAnswer() {
   while (pos_ < input_.size() && std::isspace(static_cast<unsigned char>(input_[pos_]))) ++pos_;
   if (pos_ >= input_.size()) return -1;

@@ -11,6 +11,8 @@ class Console : public OutputSink {
  public:
   // Next white-space separated token; false at the end of input.
   virtual bool readToken(std::string& token) = 0;
+  // Drops what is left of the current input line (after a '#' comment).
+  virtual void skipRestOfLine() = 0;
   // Next character that is not white space (answers at the channel prompt);
   // -1 at the end of input.
   virtual int readAnswer() = 0;
@@ -32,6 +34,7 @@ class ScriptedConsole : public Console {
 
   void write(std::string_view text) override { output_.append(text); }
   bool readToken(std::string& token) override;
+  void skipRestOfLine() override;
   int readAnswer() override;
   bool keyWaiting() override { return pos_ < input_.size(); }
   int readKey() override;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "catalogue/part_record.h"
 #include "run/console.h"
@@ -28,6 +29,16 @@ struct TargetState {
   uint8_t signature[3] = {0, 0, 0};
   uint8_t fuseBytes[3] = {0, 0, 0};  // extended, high, low
   bool targetReleased = false;
+  bool responding = false;  // the last Programming Enable came back in step
+};
+
+// A fuse write held back because it would end serial programming. The same
+// command entered again as the very next one writes it.
+struct FuseWriteHold {
+  bool pending = false;
+  std::string command;         // as it must be entered again: "pf2f9"
+  uint64_t heldAtCommand = 0;  // Session::commandsRun when it was held
+  bool failedBefore = false;   // Session::commandFailed before the held entry
 };
 
 struct Session {
@@ -49,6 +60,11 @@ struct Session {
   std::FILE* logStream = nullptr;
   // Set by any command that failed; the command line's exit status reads it.
   bool commandFailed = false;
+  // Counts the commands run, so that a confirmation must come next.
+  uint64_t commandsRun = 0;
+  FuseWriteHold fuseHold;
+  bool forceFuses = false;    // --force-fuses: lockout writes need no confirmation
+  bool explainFuses = false;  // --explain-fuses: every fuse report is decoded
 };
 
 // Defaults, then the configuration file, then the file names emptied.

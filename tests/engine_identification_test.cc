@@ -136,7 +136,8 @@ TEST(DefaultFuses, ThreeFusePartIsWrittenLowHighExtendedWithTheWaitsBetween) {
   EXPECT_EQ(h.console.output(), "processorid = 0\nWrite fuse bytes: d4 d9 d4\n");
   EXPECT_EQ(h.link.transcript(),
             "delay 10000\nsend AC A0 00 D4\ndelay 10000\nsend AC A8 00 D9\n"
-            "delay 10000\nsend AC A4 00 D4\n");
+            "delay 10000\nsend AC A4 00 D4\ndelay 10000\n"
+            "query 50 00 00 00\nquery 58 08 00 00\n");  // read back; it has no extended fuse
 }
 
 // The ATmega32 has no extended fuse; its row holds the default high fuse (D9)
@@ -157,9 +158,10 @@ TEST(TwoFusePart, DefaultsAreCheckedWrittenAndShownAsHighThenLow) {
   h.link.clearEvents();
   EXPECT_TRUE(writeDefaultFuses(h.session));
   EXPECT_EQ(h.link.transcript(),
-            "delay 10000\nsend AC A0 00 E4\ndelay 10000\nsend AC A8 00 D9\ndelay 10000\n");
+            "delay 10000\nsend AC A0 00 E4\ndelay 10000\nsend AC A8 00 D9\ndelay 10000\n"
+            "query 50 00 00 00\nquery 58 08 00 00\n");
   showFuses(h.session);
-  EXPECT_EQ(h.console.output(), "processorid = 1\nWrite fuse bytes: d9 e4\nFuse bytes: 99 e4\n");
+  EXPECT_EQ(h.console.output(), "processorid = 1\nWrite fuse bytes: d9 e4\nFuse bytes: d9 e4\n");
 }
 
 TEST(TwoFusePart, WritingAllFusesSkipsTheExtendedButKeepsItsWait) {
@@ -169,7 +171,7 @@ TEST(TwoFusePart, WritingAllFusesSkipsTheExtendedButKeepsItsWait) {
   writeFuse(h.session, 3, 0xFD);  // asked for by number, it is still sent
   EXPECT_EQ(h.link.transcript(),
             "send AC A0 00 E4\ndelay 10000\nsend AC A8 00 D9\ndelay 10000\ndelay 10000\n"
-            "send AC A4 00 FD\ndelay 10000\n");
+            "query 50 00 00 00\nquery 58 08 00 00\nsend AC A4 00 FD\ndelay 10000\n");
   EXPECT_EQ(h.console.output(), "Write fuse bytes: e4 d9\nWrite fuse byte 3: fd\n");
 }
 
@@ -190,11 +192,14 @@ TEST(Fuses, SingleFusesAreReadAndWrittenByNumber) {
   h.link.clearEvents();
   writeFuse(h.session, 1, 0xE2);
   writeFuse(h.session, 2, 0x99);
-  EXPECT_EQ(h.link.transcript(), "send AC A0 00 E2\ndelay 10000\nsend AC A8 00 99\ndelay 10000\n");
+  EXPECT_EQ(h.link.transcript(),
+            "send AC A0 00 E2\ndelay 10000\nquery 50 00 00 00\n"
+            "send AC A8 00 99\ndelay 10000\nquery 58 08 00 00\n");
 }
 
 TEST(LockAndCalibration, ReadsWritesAndTheStandaloneErase) {
   EngineHarness h;
+  h.session.target.responding = true;
   h.link.lockBits = 0xFC;
   h.link.calibration = 0x9B;
   showLockByte(h.session);
@@ -205,7 +210,7 @@ TEST(LockAndCalibration, ReadsWritesAndTheStandaloneErase) {
             "Fuse lock byte fc\nCalibration byte: 9b\nWrite lock byte 3c\nErase chip\n");
   EXPECT_EQ(h.link.transcript(),
             "query 58 00 00 00\nquery 38 00 00 00\nsend AC E0 00 3C\ndelay 10000\n"
-            "send AC 80 00 00\n");
+            "query 58 00 00 00\nsend AC 80 00 00\n");
 }
 
 }  // namespace

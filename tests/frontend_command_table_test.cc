@@ -66,14 +66,11 @@ TEST(CommandTable, RowsOfOneProgramAreSkippedInTheOther) {
 
 TEST(CommandTable, LongerWordsWinOverTheirPrefixes) {
   const Profile& profile = tarnwickProfile();
-  EXPECT_EQ(wordFor(profile, "gf4"), "gf");  // no fourth fuse: the summary
   EXPECT_EQ(wordFor(profile, "gf3"), "gf3");
   EXPECT_EQ(wordFor(profile, "gf"), "gf");
-  EXPECT_EQ(wordFor(profile, "t2x"), "t2");
   EXPECT_EQ(wordFor(profile, "t4"), "t4");
   EXPECT_EQ(wordFor(profile, "sf1ff"), "sf");
   EXPECT_EQ(argumentFor(profile, "sf1ff"), "1ff");
-  EXPECT_EQ(wordFor(profile, "sx"), "s");
   EXPECT_EQ(wordFor(profile, "nv"), "nv");
   EXPECT_EQ(argumentFor(profile, "pf1e2"), "e2");
   EXPECT_EQ(argumentFor(profile, "pfa62,d9,ff"), "62,d9,ff");
@@ -88,19 +85,31 @@ TEST(CommandTable, TokensThatReachNoRow) {
   }
 }
 
-TEST(CommandTable, SingleLetterCommandsActOnTheFirstLetterAlone) {
-  const Profile& profile = pelloryProfile();
-  EXPECT_EQ(wordFor(profile, "auto"), "a");
-  EXPECT_EQ(wordFor(profile, "exit"), "e");
-  EXPECT_EQ(wordFor(profile, "Eeprom"), "e");
-  EXPECT_EQ(wordFor(profile, "info"), "i");
-  EXPECT_EQ(wordFor(profile, "stats"), "s");
-  EXPECT_EQ(wordFor(profile, "verify"), "v");
-  EXPECT_EQ(wordFor(profile, "more"), "m");
-  EXPECT_EQ(wordFor(profile, "quiet"), "q");
-  EXPECT_EQ(wordFor(profile, "help"), "h");
-  EXPECT_EQ(wordFor(profile, "p"), "p");
-  EXPECT_EQ(wordFor(profile, "P"), "p");
+// A command without an argument runs only on its whole word, in any letter
+// case: a word that merely starts like it ("apply", "erase") must not write
+// the default fuses or end the run.
+TEST(CommandTable, CommandsWithoutAnArgumentTakeOnlyTheirWholeWord) {
+  for (const Profile* profile : {&tarnwickProfile(), &pelloryProfile()}) {
+    for (const char* word : {"a", "A", "e", "E", "i", "s", "v", "m", "q", "h", "p", "P", "gl", "GF",
+                             "gf2", "gc", "nv", "t2", "T4"}) {
+      EXPECT_NE(wordFor(*profile, word), "(none)") << word;
+    }
+    for (const char* token :
+         {"apply", "all", "auto", "erase", "exit", "Eeprom", "info", "stats", "sx", "verify",
+          "more", "quiet", "help", "gf4", "gll", "t2x", "nvx", "gcal", "ix"}) {
+      EXPECT_EQ(wordFor(*profile, token), "(none)") << token;
+    }
+  }
+  EXPECT_EQ(wordFor(pelloryProfile(), "cex"), "(none)");
+  EXPECT_EQ(wordFor(tarnwickProfile(), "tx"), "(none)");
+}
+
+TEST(CommandTable, CommandsWithAnArgumentKeepTheirPrefixRule) {
+  const Profile& profile = tarnwickProfile();
+  EXPECT_EQ(wordFor(profile, "please"), "pl");
+  EXPECT_EQ(argumentFor(profile, "please"), "ease");
+  EXPECT_EQ(wordFor(profile, "dfirmware.hex"), "df");
+  EXPECT_EQ(wordFor(profile, "SFFF"), "sf");
 }
 
 TEST(CommandTable, ReidentifyPointsFollowWhatEachCommandNeedsFirst) {

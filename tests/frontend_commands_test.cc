@@ -80,11 +80,11 @@ TEST_F(CommandTest, FillCharacterTakesAHexByteOrStaysAsItWas) {
 }
 
 TEST_F(CommandTest, SettingCommandsPrintNothingAndLeaveTheTargetAlone) {
-  EXPECT_EQ(run("nv") + run("t2x") + run("q") + run("tx"), "");
+  EXPECT_EQ(run("nv") + run("t2") + run("q") + run("tx"), "");
   EXPECT_EQ(session().settings.verifyMode, 'n');
   EXPECT_EQ(session().settings.hexRecordType, 2);
   EXPECT_EQ(session().settings.outputMode, 'q');
-  EXPECT_EQ(run("V") + run("t4") + run("more"), "");
+  EXPECT_EQ(run("V") + run("t4") + run("M"), "");
   EXPECT_EQ(session().settings.verifyMode, 'v');
   EXPECT_EQ(session().settings.hexRecordType, 4);
   EXPECT_EQ(session().settings.outputMode, 'v');
@@ -97,7 +97,8 @@ TEST_F(CommandTest, HelpPrintsTheProgramsHelpText) {
   ScriptedConsole expected;
   printHelp(tarnwickProfile(), expected);
   EXPECT_EQ(run("h"), expected.output());
-  EXPECT_EQ(run("Help"), expected.output());
+  EXPECT_EQ(run("H"), expected.output());
+  EXPECT_EQ(run("Help"), "");  // not the whole word
 }
 
 TEST_F(CommandTest, UnknownTokensDoNothingAtAll) {
@@ -168,7 +169,7 @@ TEST_F(CommandTest, LockByteIsWrittenOnTheSecondEntryOnly) {
   }
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].bytes[3], 0x34);
-  EXPECT_EQ(run("pl"), "");
+  EXPECT_EQ(run("pl56"), "");
   EXPECT_EQ(session().settings.lockArmCount, 1);
 }
 
@@ -205,11 +206,13 @@ TEST(FuseArguments, TriplesSplitAtTwoCommasIntoShortHexFields) {
   EXPECT_EQ(values[0], 0x62);
   EXPECT_EQ(values[1], 0xD9);
   EXPECT_EQ(values[2], 0xFF);
-  EXPECT_TRUE(parseFuseTriple("0x1,E,1ff", values));  // low 8 bits of each field
+  EXPECT_TRUE(parseFuseTriple("1,E,fF", values));  // one or two digits, any case
   EXPECT_EQ(values[0], 0x01);
   EXPECT_EQ(values[1], 0x0E);
   EXPECT_EQ(values[2], 0xFF);
-  for (const char* bad : {"", ",,", "1,2", "1,2,3,", "1,2,3,4", "1234,2,3", "1,2,", "g,2,3"}) {
+  for (const char* bad :
+       {"", ",,", "1,2", "1,2,3,", "1,2,3,4", "1234,2,3", "1,2,", "g,2,3", "0x1,E,1f", "620,d9,ff",
+        "62,d9,1ff", "62, d9,ff", "62,d9,ff ", "62,-1,ff"}) {
     EXPECT_FALSE(parseFuseTriple(bad, values)) << bad;
   }
   EXPECT_EQ(values[0], 0x01);  // untouched by the refusals
@@ -353,7 +356,7 @@ TEST_F(CommandTest, LogAndMismatchFilesDoNotFollowAnotherUsersLinkInASharedFolde
 
 TEST_F(CommandTest, ExitLeavesProgrammingModeWhateverTheStateSays) {
   link().clearEvents();
-  EXPECT_EQ(executeCommand(session(), "exit"), CommandOutcome::kExit);
+  EXPECT_EQ(executeCommand(session(), "E"), CommandOutcome::kExit);
   EXPECT_EQ(link().transcript(), "leave\n");
   EXPECT_EQ(output(), "");
 }

@@ -132,3 +132,25 @@ TEST(LongOptions, HelpIsTheCommandHelpThenTheLongOptionsAndVersionIsOneLine) {
 }
 
 }  // namespace
+
+TEST(FuseOptions, AreTakenApartFromTheCommands) {
+  LongOptions options =
+      read(tarnwickProfile(), {"tarnwick", "--force-fuses", "-pf2f9", "--explain-fuses", "-gf"});
+  EXPECT_TRUE(options.forceFuses);
+  EXPECT_TRUE(options.explainFuses);
+  EXPECT_FALSE(options.endRun());
+  EXPECT_EQ(commands(options), (std::vector<std::string>{"tarnwick", "-pf2f9", "-gf"}));
+
+  LongOptions decode =
+      read(pelloryProfile(), {"pellory", "--decode-fuses", "ATmega2560", "62", "d9", "-gf"});
+  EXPECT_TRUE(decode.endRun());
+  EXPECT_TRUE(decode.refusal.empty());
+  EXPECT_EQ(decode.decodeArguments, (std::vector<std::string>{"ATmega2560", "62", "d9"}));
+
+  for (std::vector<std::string> shortOfBytes :
+       {std::vector<std::string>{"tarnwick", "--decode-fuses"},
+        std::vector<std::string>{"tarnwick", "--decode-fuses", "ATmega2560", "62"},
+        std::vector<std::string>{"tarnwick", "--decode-fuses", "ATmega2560", "62", "-gf"}}) {
+    EXPECT_FALSE(read(tarnwickProfile(), shortOfBytes).refusal.empty());
+  }
+}

@@ -29,8 +29,9 @@ class EngineHarness {
   // Makes `row` the identified part, with the link answering its signature.
   void identifyAs(int row) {
     session.target.processorIndex = row;
+    session.target.responding = true;
     const PartRecord& part = session.catalogue.rows[static_cast<size_t>(row)];
-    for (int i = 0; i < 3; ++i) link.signature[i] = part.signature[i];
+    for (int i = 0; i < 3; ++i) link.signature[i] = session.target.signature[i] = part.signature[i];
   }
 
   ScriptedConsole console;

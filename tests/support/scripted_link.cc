@@ -49,6 +49,12 @@ void ScriptedLink::sendInstruction(const IspInstruction& instruction) {
     if (eeprom.size() <= address) eeprom.resize(address + 1, 0xFF);
     eeprom[address] = instruction.bytes[3];
   }
+  const uint8_t* b = instruction.bytes;
+  if (!keepsWrites || b[0] != 0xAC) return;
+  if (b[1] == 0xA0) fuseLow = b[3];
+  if (b[1] == 0xA8) fuseHigh = b[3];
+  if (b[1] == 0xA4) fuseExtended = b[3];
+  if (b[1] == 0xE0) lockBits = b[3];
 }
 
 uint8_t ScriptedLink::queryInstruction(const IspInstruction& instruction) {

@@ -30,6 +30,9 @@ class ScriptedLink : public IspLink {
   uint8_t fuseLow = 0xE4, fuseHigh = 0xD9, fuseExtended = 0xFF;
   uint8_t lockBits = 0xFF;
   uint8_t calibration = 0xA5;
+  // Fuse and lock writes change the answers above, unless a test turns that
+  // off to play a target whose cells do not take the value.
+  bool keepsWrites = true;
   std::vector<uint8_t> flash;   // by byte address; 0xFF beyond
   std::vector<uint8_t> eeprom;  // likewise
   // Overrides the built-in answers when set.

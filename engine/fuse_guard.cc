@@ -1,0 +1,131 @@
+#include "engine/fuse_guard.h"
+
+#include "catalogue/fuse_meaning.h"
+#include "engine/isp_instructions.h"
+#include "run/session.h"
+
+namespace {
+
+// LB1, LB2 and the four boot lock bits; the top two bits are not used on any
+// part and read as 1.
+constexpr uint8_t kLockBitsWithBootLocks = 0x3F;
+// Parts without a boot section have only LB1 and LB2.
+constexpr uint8_t kLockBitsOnly = 0x03;
+
+const PartFuseBits* partBits(const Session& session) {
+  return findFuseBits(session.target.signature);
+}
+
+// The confirmation must be the very next command, with the same value.
+bool confirmsHeldWrite(Session& session, const FuseWritePlan& plan) {
+  FuseWriteHold& hold = session.fuseHold;
+  return hold.pending && hold.command == plan.command &&
+         hold.heldAtCommand + 1 == session.commandsRun;
+}
+
+void holdBack(Session& session, const FuseWritePlan& plan) {
+  FuseWriteHold& hold = session.fuseHold;
+  hold.pending = true;
+  hold.command = plan.command;
+  hold.heldAtCommand = session.commandsRun;
+  hold.failedBefore = session.commandFailed;
+}
+
+// Prints every lockout of the plan; returns how many there were.
+int reportLockouts(Session& session, const PartFuseBits& bits, const FuseWritePlan& plan) {
+  int total = 0;
+  for (int fuse = 1; fuse <= 3; ++fuse) {
+    if (!plan.writes[fuse]) continue;
+    Lockout found[kMostLockouts];
+    const int count = findLockouts(bits, fuse, plan.values[fuse], found);
+    for (int i = 0; i < count; ++i) {
+      session.console.print("%s %s\n", found[i].bit->name, found[i].consequence);
+    }
+    total += count;
+  }
+  return total;
+}
+
+void warnOfClockChange(Session& session, const PartFuseBits& bits, const FuseWritePlan& plan) {
+  if (!plan.writes[1]) return;
+  const ClockSelection after = clockSelection(bits, plan.values[1]);
+  if (after.source != ClockSource::kExternal) return;
+  const ClockSelection before = clockSelection(bits, ispReadFuseLow(*session.link));
+  if (before.source == ClockSource::kInternal) {
+    session.console.print(
+        "Warning - clock source changes from %s to %s (CKSEL %s): the chip stops without one\n",
+        before.meaning.c_str(), after.meaning.c_str(), after.code.c_str());
+  }
+}
+
+uint8_t readFuseByte(Session& session, int fuseNumber) {
+  IspLink& link = *session.link;
+  if (fuseNumber == 1) return ispReadFuseLow(link);
+  if (fuseNumber == 2) return ispReadFuseHigh(link);
+  return ispReadFuseExtended(link);
+}
+
+}  // namespace
+
+bool targetAnswersForWrite(Session& session) {
+  if (session.target.responding) return true;
+  session.console.print("Target not responding - nothing written\n");
+  return false;
+}
+
+bool clearFuseWrite(Session& session, const FuseWritePlan& plan) {
+  if (!targetAnswersForWrite(session)) return false;
+  const PartFuseBits* bits = partBits(session);
+  if (bits == nullptr) return true;
+  const bool confirmed = confirmsHeldWrite(session, plan);
+  session.fuseHold.pending = false;
+  Lockout unused[kMostLockouts];
+  bool locksOut = false;
+  for (int fuse = 1; fuse <= 3; ++fuse) {
+    if (plan.writes[fuse] && findLockouts(*bits, fuse, plan.values[fuse], unused) > 0) {
+      locksOut = true;
+    }
+  }
+  if (locksOut && !session.forceFuses) {
+    if (!confirmed) {
+      reportLockouts(session, *bits, plan);
+      session.console.print(
+          "Nothing written. To write it, enter %s again as the next command, "
+          "or run with --force-fuses\n",
+          plan.command.c_str());
+      holdBack(session, plan);
+      return false;
+    }
+    // The user said yes: the entry that only asked is not held against the run.
+    session.commandFailed = session.fuseHold.failedBefore;
+  }
+  warnOfClockChange(session, *bits, plan);
+  return true;
+}
+
+bool readBackFuses(Session& session, const FuseWritePlan& plan) {
+  const PartFuseBits* bits = partBits(session);
+  bool same = true;
+  for (int fuse = 1; fuse <= 3; ++fuse) {
+    if (!plan.writes[fuse]) continue;
+    const uint8_t mask = implementedFuseBits(bits, fuse);
+    if (mask == 0) continue;  // a byte the part does not have reads as anything
+    const uint8_t got = readFuseByte(session, fuse);
+    if (((got ^ plan.values[fuse]) & mask) != 0) {
+      session.console.print("Error - fuse byte %d reads back %x after writing %x\n", fuse, got,
+                            plan.values[fuse]);
+      same = false;
+    }
+  }
+  return same;
+}
+
+bool readBackLockByte(Session& session, uint8_t written) {
+  const PartFuseBits* bits = partBits(session);
+  const bool bootLocks = bits == nullptr || findFuseBit(*bits, "BOOTRST") != nullptr;
+  const uint8_t mask = bootLocks ? kLockBitsWithBootLocks : kLockBitsOnly;
+  const uint8_t got = ispReadLockBits(*session.link);
+  if (((got ^ written) & mask) == 0) return true;
+  session.console.print("Error - lock byte reads back %x after writing %x\n", got, written);
+  return false;
+}

@@ -1,0 +1,52 @@
+#include "frontend/fuse_decoding.h"
+
+#include <strings.h>
+
+#include "catalogue/fuse_bits.h"
+#include "engine/fuse_explanation.h"
+#include "frontend/fuse_arguments.h"
+#include "run/console.h"
+#include "run/profile.h"
+#include "run/session.h"
+
+namespace {
+
+const PartRecord* findPartByName(const Profile& profile, const std::string& name) {
+  for (const PartRecord& row : profile.partRows()) {
+    if (row.name[0] != '\0' && strcasecmp(row.name, name.c_str()) == 0) return &row;
+  }
+  return nullptr;
+}
+
+int refuse(const Profile& profile, std::FILE* errors, const std::string& why) {
+  std::fprintf(errors, "%s: %s\n", profile.programName, why.c_str());
+  return kExitCommandFailed;
+}
+
+}  // namespace
+
+int decodeFuses(const Profile& profile, const std::vector<std::string>& arguments, Console& console,
+                std::FILE* errors) {
+  if (arguments.size() < 3 || arguments.size() > 4) {
+    return refuse(profile, errors, "--decode-fuses needs a part name and two or three fuse bytes");
+  }
+  const PartRecord* part = findPartByName(profile, arguments[0]);
+  if (part == nullptr) return refuse(profile, errors, "unknown part '" + arguments[0] + "'");
+  const PartFuseBits* bits = findFuseBits(part->signature);
+  if (bits == nullptr) {
+    return refuse(profile, errors,
+                  "the fuse bits of " + std::string(part->name) + " are not known");
+  }
+  uint8_t values[3] = {0, 0, 0};
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (!parseFuseByte(arguments[i], values[i - 1])) {
+      return refuse(profile, errors,
+                    "'" + arguments[i] + "' is not a fuse byte (one or two hexadecimal digits)");
+    }
+  }
+  console.print("%s\n", part->name);
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    explainFuseByte(console, bits, static_cast<int>(i), values[i - 1]);
+  }
+  return kExitOk;
+}
