@@ -9,7 +9,7 @@
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "image/download_file.h"
-#include "image/hex_writer.h"
+#include "image/upload_file.h"
 #include "image/output_file.h"
 #include "run/session.h"
 
@@ -30,8 +30,8 @@ bool uploadMemory(Session& session, int32_t(PartRecord::*size), ReadMemory readM
   readMemory(session, bytes);
   int32_t n = usedLength(*session.images.read, bytes);
   if (reportLength) session.console.print("Last data value in buffer = %x %d\n", n, n);
-  int written = writeHexFile(session.settings.uploadFileName, *session.images.read, n,
-                             session.settings.hexRecordType, session.console);
+  int written = writeUploadFile(session.settings.uploadFileName, *session.images.read, n,
+                                session.settings.hexRecordType, session.console);
   restoreDefaultSettings(session);
   return written == 1;
 }

@@ -10,8 +10,9 @@ namespace {
 
 struct Descriptor {
   int fd;
+  bool owned;
   ~Descriptor() {
-    if (fd >= 0) ::close(fd);
+    if (owned && fd >= 0) ::close(fd);
   }
 };
 
@@ -20,7 +21,10 @@ struct Descriptor {
 bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
                    std::string& reason) {
   contents.clear();
-  Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  const bool standardInput = path == "-";
+  Descriptor file{
+      standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY),
+      !standardInput};
   if (file.fd < 0) {
     reason = std::strerror(errno);
     return false;
