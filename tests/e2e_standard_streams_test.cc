@@ -1,0 +1,64 @@
+// "-" as a file name through both programs: a download read from standard
+// input, an upload written to standard output, and the console's text kept off
+// standard output meanwhile.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/hex_text.h"
+#include "tests/support/run_process.h"
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class StandardStreams : public ::testing::TestWithParam<Program> {
+ protected:
+  void SetUp() override { writeCalibrationFor(GetParam(), dir.path()); }
+
+  ProcessResult run(const std::vector<std::string>& arguments, const std::string& input = "") {
+    ProcessOptions options;
+    options.standardInput = input;
+    options.timeLimitSeconds = 120;
+    return runOnSimulatedPart(GetParam(), "ATmega168", dir.path(), arguments, options);
+  }
+
+  TempDir dir;
+};
+
+TEST_P(StandardStreams, DownloadFromStandardInputUploadToStandardOutput) {
+  const std::vector<uint8_t> firmware = randomBytes(700, 21);
+  const std::string hex = intelHexText(firmware);
+  ProcessResult download = run({"-df-"}, hex);
+  EXPECT_EQ(download.exitStatus, 0) << download.errorOutput;
+  EXPECT_EQ(download.output, "");
+  EXPECT_NE(download.errorOutput.find("\nTarget matches -\n"), std::string::npos)
+      << download.errorOutput;
+
+  // S-records come through standard input as well as HEX does.
+  ProcessResult upload = run({"-ufsaved.hex", "-uf-", "-ufsaved.srec"});
+  EXPECT_EQ(upload.exitStatus, 0) << upload.errorOutput;
+  EXPECT_EQ(upload.output, readFile(dir.file("saved.hex")));
+  EXPECT_NE(upload.errorOutput.find("Write Flash/EEPROM data to -\n"), std::string::npos);
+  ProcessResult again = run({"-df-"}, readFile(dir.file("saved.srec")));
+  EXPECT_EQ(again.exitStatus, 0) << again.errorOutput;
+  EXPECT_NE(again.errorOutput.find("\nTarget matches -\n"), std::string::npos) << again.errorOutput;
+
+  // Without "-" the console stays on standard output, and a file named "./-"
+  // is a file.
+  ProcessResult plain = run({"-uf./-"});
+  EXPECT_EQ(plain.exitStatus, 0) << plain.output;
+  EXPECT_EQ(plain.errorOutput, "");
+  EXPECT_NE(plain.output.find("Write Flash/EEPROM data to ./-\n"), std::string::npos);
+  EXPECT_EQ(readFile(dir.file("-")), readFile(dir.file("saved.hex")));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, StandardStreams,
+                         ::testing::Values(Program::kTarnwick, Program::kPellory),
+                         [](const ::testing::TestParamInfo<Program>& info) {
+                           return info.param == Program::kTarnwick ? "tarnwick" : "pellory";
+                         });
+
+}  // namespace
