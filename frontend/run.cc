@@ -34,7 +34,10 @@ bool hasCommandArguments(int argc) {
 }
 
 int runCommands(Session& session, int argc, char** argv) {
-  if (!hasCommandArguments(argc)) return runPrompt(session);
+  if (!hasCommandArguments(argc)) {
+    session.commandsFromStandardInput = true;
+    return runPrompt(session);
+  }
   int status = runCommandLine(session, argc, argv);
   if (status == kExitCommand) return status;
   leaveProgrammingMode(session);

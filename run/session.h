@@ -49,6 +49,8 @@ struct Session {
   std::FILE* logStream = nullptr;
   // Set by any command that failed; the command line's exit status reads it.
   bool commandFailed = false;
+  // The prompt reads its commands from standard input, so no download may.
+  bool commandsFromStandardInput = false;
 };
 
 // Defaults, then the configuration file, then the file names emptied.

@@ -1,6 +1,7 @@
 // "-" as a file name through both programs: a download read from standard
 // input, an upload written to standard output, and the console's text kept off
-// standard output meanwhile.
+// standard output meanwhile; at the prompt, where standard input holds the
+// commands, a download from it is refused.
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,24 @@ TEST_P(StandardStreams, DownloadFromStandardInputUploadToStandardOutput) {
   EXPECT_EQ(plain.errorOutput, "");
   EXPECT_NE(plain.output.find("Write Flash/EEPROM data to ./-\n"), std::string::npos);
   EXPECT_EQ(readFile(dir.file("-")), readFile(dir.file("saved.hex")));
+}
+
+TEST_P(StandardStreams, AtThePromptStandardInputHoldsTheCommandsNotAFile) {
+  const std::string refusal =
+      "Standard input holds the commands here; a download from - works on the command line "
+      "only\n";
+  const bool tarnwick = GetParam() == Program::kTarnwick;
+  ProcessResult prompt =
+      run({}, std::string(tarnwick ? "dff-\n" : "") + "df-\nde-\nld-\nufafter.hex\n");
+  EXPECT_EQ(prompt.exitStatus, 2) << prompt.output;
+  EXPECT_EQ(prompt.output.find("Erase chip"), std::string::npos) << prompt.output;
+  size_t refusals = 0;
+  for (size_t at = prompt.output.find(refusal); at != std::string::npos;
+       at = prompt.output.find(refusal, at + 1)) {
+    ++refusals;
+  }
+  EXPECT_EQ(refusals, tarnwick ? 4u : 3u) << prompt.output;
+  EXPECT_TRUE(fileExists(dir.file("after.hex")));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, StandardStreams,
