@@ -70,6 +70,7 @@ SrecLoadResult scan(const char* text, size_t size, ImageBuffer* image) {
   SrecLoadResult result{SrecTrouble::kNone, 0, 0, 0, 0, 0};
   const char* end = text + size;
   int32_t line = 0;
+  bool closed = false;  // a count or end record was read
   for (const char* at = text; at < end;) {
     const char* lineEnd = std::find(at, end, '\n');
     const char* next = lineEnd == end ? end : lineEnd + 1;
@@ -100,7 +101,10 @@ SrecLoadResult scan(const char* text, size_t size, ImageBuffer* image) {
       }
       countUp(result.bytesBeyondEnd, stop - std::max<int64_t>(start, storedEnd));
       if (storedEnd > result.loadLength) result.loadLength = static_cast<int32_t>(storedEnd);
-    } else if (record.type == 5 || record.type == 6) {
+    } else if (record.type >= 5) {
+      closed = true;
+    }
+    if (record.type == 5 || record.type == 6) {
       if (record.address != static_cast<uint32_t>(result.dataRecords)) {
         SrecLoadResult mismatch{SrecTrouble::kCountMismatch, line, 0, 0, result.dataRecords, 0};
         mismatch.countedRecords = record.address;
@@ -111,7 +115,9 @@ SrecLoadResult scan(const char* text, size_t size, ImageBuffer* image) {
     // Records after an end record still load, as with joined files.
     at = next;
   }
-  if (result.dataRecords == 0) return {SrecTrouble::kNoData, 0, 0, 0, 0, 0};
+  // A count or an end record with no data is what an upload of an erased chip
+  // writes: valid, and it loads nothing, as the Intel HEX end record alone does.
+  if (result.dataRecords == 0 && !closed) return {SrecTrouble::kNoData, 0, 0, 0, 0, 0};
   return result;
 }
 

@@ -16,7 +16,7 @@ enum class SrecTrouble {
   kMalformed,  // not an S-record: a stray character, a wrong length, S4
   kBadChecksum,
   kCountMismatch,  // an S5/S6 record that counts other than the data records before it
-  kNoData,         // no S1, S2 or S3 record at all
+  kNoData,         // neither a data record nor a count or end record
 };
 
 struct SrecLoadResult {

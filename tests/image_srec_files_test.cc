@@ -113,8 +113,8 @@ TEST_F(SrecFiles, RefusesDamagedFilesWholeAndLeavesTheImageAlone) {
       {"S1040000AA51\n\nhello\n", SrecTrouble::kMalformed, 3},
       // A line lost: the count says three records where two came.
       {std::string(kFirst) + kSecond + "S5030003F9\n", SrecTrouble::kCountMismatch, 3},
-      // Only a header and an end.
-      {"S00600004844521B\nS9030000FC\n", SrecTrouble::kNoData, 0},
+      // Only a header.
+      {"S00600004844521B\n", SrecTrouble::kNoData, 0},
       {"", SrecTrouble::kNoData, 0},
   };
   for (const Case& c : cases) {
@@ -156,6 +156,10 @@ TEST_F(SrecFiles, WritesRecordsThatReadBackAsTheImage) {
   EXPECT_EQ(second, 12 + 1 + 42);
   EXPECT_EQ(twenty.substr(second + 1 + 19), "S5030002FA\nS9030000FC\n");
   EXPECT_EQ(formatted(0, 4), "S0030000FC\nS5030000FC\nS70500000000FA\n");
+  // An erased chip's upload loads back as nothing, which still erases.
+  const SrecLoadResult erased = load(formatted(0, 2, "erased"));
+  EXPECT_EQ(erased.trouble, SrecTrouble::kNone);
+  EXPECT_EQ(erased.loadLength, 0);
   EXPECT_EQ(srecAddressBytes("a.s19", 0x10000), 2);
   EXPECT_EQ(srecAddressBytes("a.s19", 0x10001), 3);
   EXPECT_EQ(srecAddressBytes("a.srec", 100), 2);

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SrecLoadResult result = loadSrecText(text, size, *image, 0xFF);
   if (result.loadLength < 0 || result.loadLength > kImageBytes) std::abort();
   if (result.trouble == SrecTrouble::kNone) {
-    if (result.dataRecords <= 0 || result.line != 0) std::abort();
+    if (result.dataRecords < 0 || result.line != 0) std::abort();
+    if (result.dataRecords == 0 && result.loadLength != 0) std::abort();
   } else {
     for (uint8_t byte : *image) {
       if (byte != 0x3C) std::abort();
