@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -169,6 +170,8 @@ bool OutputFile::open(const std::string& path) {
 
 bool OutputFile::write(const char* data, size_t length) {
   if (fd_ < 0) return false;
+  // Console text buffered for standard output goes first, in its place.
+  if (standardOutput_) std::fflush(stdout);
   while (length > 0) {
     ssize_t written = ::write(fd_, data, length);
     if (written < 0) {

@@ -72,6 +72,13 @@ TEST_P(StandardStreams, AtThePromptStandardInputHoldsTheCommandsNotAFile) {
   }
   EXPECT_EQ(refusals, tarnwick ? 4u : 3u) << prompt.output;
   EXPECT_TRUE(fileExists(dir.file("after.hex")));
+
+  // An upload to standard output there comes in its place among the console's
+  // text, after the line that announces it.
+  ProcessResult shown = run({}, "uf-\n");
+  const size_t announced = shown.output.find("Write Flash/EEPROM data to -\n");
+  ASSERT_NE(announced, std::string::npos) << shown.output;
+  EXPECT_GT(shown.output.find(":00000001FF\n"), announced) << shown.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, StandardStreams,
