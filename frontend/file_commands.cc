@@ -9,8 +9,8 @@
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "image/download_file.h"
-#include "image/hex_writer.h"
 #include "image/output_file.h"
+#include "image/upload_file.h"
 #include "run/session.h"
 
 namespace {
@@ -30,20 +30,31 @@ bool uploadMemory(Session& session, int32_t(PartRecord::*size), ReadMemory readM
   readMemory(session, bytes);
   int32_t n = usedLength(*session.images.read, bytes);
   if (reportLength) session.console.print("Last data value in buffer = %x %d\n", n, n);
-  int written = writeHexFile(session.settings.uploadFileName, *session.images.read, n,
-                             session.settings.hexRecordType, session.console);
+  int written = writeUploadFile(session.settings.uploadFileName, *session.images.read, n,
+                                session.settings.hexRecordType, session.console);
   restoreDefaultSettings(session);
   return written == 1;
+}
+
+// "-" is standard input, which at the prompt holds the commands themselves.
+bool standardInputTaken(const Session& session, const std::string& fileName) {
+  if (fileName != "-" || !session.commandsFromStandardInput) return false;
+  session.console.print(
+      "Standard input holds the commands here; a download from - works on the command line "
+      "only\n");
+  return true;
 }
 
 }  // namespace
 
 bool storeDownloadName(CommandCall& call) {
+  if (standardInputTaken(call.session, call.argument)) return false;
   call.session.settings.downloadFileName = call.argument;
   return true;
 }
 
 bool startFastDownload(CommandCall& call) {
+  if (standardInputTaken(call.session, call.argument)) return false;
   // No erase or page wait reads the Korvo's busy reply while this is set.
   call.session.settings.noBusyWait = true;
   return storeDownloadName(call);
@@ -75,6 +86,7 @@ StepResult runEepromDownload(CommandCall& call) {
 
 StepResult loadHexFile(CommandCall& call) {
   Session& session = call.session;
+  if (standardInputTaken(session, call.argument)) return StepResult::kFailed;
   session.settings.downloadFileName = call.argument;
   const DownloadLoad load =
       loadDownloadFile(session.settings.downloadFileName, ImageMemory::kFlash, *session.images.load,

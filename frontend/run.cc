@@ -4,6 +4,7 @@
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
 #include "frontend/long_options.h"
+#include "frontend/standard_stream_files.h"
 #include "frontend/startup.h"
 #include "run/session.h"
 #include "timing/delay.h"
@@ -33,7 +34,10 @@ bool hasCommandArguments(int argc) {
 }
 
 int runCommands(Session& session, int argc, char** argv) {
-  if (!hasCommandArguments(argc)) return runPrompt(session);
+  if (!hasCommandArguments(argc)) {
+    session.commandsFromStandardInput = true;
+    return runPrompt(session);
+  }
   int status = runCommandLine(session, argc, argv);
   if (status == kExitCommand) return status;
   leaveProgrammingMode(session);
@@ -43,8 +47,12 @@ int runCommands(Session& session, int argc, char** argv) {
 void endRun(Session& session, bool keyWait) {
   const Profile& profile = session.profile;
   session.console.write(profile.closingLine);
+  const bool waitsForKey = keyWait && profile.waitForKeyAtEnd && session.console.isTerminal();
+  // A waiting run ends with the user's key; any other would leave the shell's
+  // prompt on the closing line.
+  if (!waitsForKey) session.console.write("\n");
   session.console.flush();
-  if (keyWait && profile.waitForKeyAtEnd && session.console.isTerminal()) {
+  if (waitsForKey) {
     session.console.beginKeyMode();
     session.console.readKey();
     session.console.endKeyMode();
@@ -58,6 +66,7 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   if (options.endRun()) return answerLongOptions(profile, options, console, stderr);
   argc = options.commandCount();
   argv = options.commandVector();
+  if (commandLineUsesStandardStreams(profile, argc, argv)) console.sendTextToStandardError();
 
   Session session(profile, console);
   session.settings.portOption = options.port;
@@ -82,6 +91,11 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
       status = runCommands(session, argc, argv);
       session.link = nullptr;
       if (status == kExitCommand) {
+        // At a terminal the Enter after the exit command ended the line; from
+        // the command line or a pipe nothing did.
+        if ((hasCommandArguments(argc) || !console.isTerminal()) && !console.endsLine()) {
+          console.write("\n");
+        }
         console.flush();
         return status;
       }

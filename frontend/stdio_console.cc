@@ -53,12 +53,20 @@ StdioConsole::~StdioConsole() {
 }
 
 void StdioConsole::write(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  if (outputIsTerminal_) std::fflush(stdout);
+  if (text.empty()) return;
+  std::fwrite(text.data(), 1, text.size(), text_);
+  endsLine_ = text.back() == '\n';
+  if (outputIsTerminal_) std::fflush(text_);
 }
 
 void StdioConsole::flush() {
+  std::fflush(text_);
+}
+
+void StdioConsole::sendTextToStandardError() {
   std::fflush(stdout);
+  text_ = stderr;
+  outputIsTerminal_ = isatty(STDERR_FILENO) == 1;
 }
 
 bool StdioConsole::fill() {

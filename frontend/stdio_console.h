@@ -5,6 +5,7 @@
 
 #include <termios.h>
 
+#include <cstdio>
 #include <string>
 
 #include "run/console.h"
@@ -24,6 +25,8 @@ class StdioConsole : public Console {
   void beginKeyMode() override;
   void endKeyMode() override;
   void flush() override;
+  void sendTextToStandardError() override;
+  bool endsLine() const override { return endsLine_; }
 
  private:
   bool fill();  // reads more of stdin into the buffer; false at its end
@@ -34,6 +37,8 @@ class StdioConsole : public Console {
   bool atEnd_ = false;
   bool inputIsTerminal_ = false;
   bool outputIsTerminal_ = false;
+  std::FILE* text_ = stdout;
+  bool endsLine_ = true;
 };
 
 // Puts the terminal back the way it was found; safe to call from a signal

@@ -1,7 +1,9 @@
 #include "image/download_file.h"
 
+#include "image/binary_file.h"
 #include "image/file_contents.h"
 #include "image/hex_reader.h"
+#include "image/srec_reader.h"
 
 namespace {
 
@@ -49,6 +51,35 @@ DownloadLoad loadElf(const std::string& path, const std::string& contents, Image
   return {DownloadOutcome::kLoaded, result.loadLength};
 }
 
+DownloadLoad loadBinary(const std::string& path, const std::string& contents,
+                        ImageBuffer& loadImage, uint8_t fillChar, OutputSink& console) {
+  if (contents.empty()) {
+    console.print("%s is empty - nothing programmed\n", path.c_str());
+    return refused();
+  }
+  const BinaryLoadResult result =
+      loadBinaryImage(contents.data(), contents.size(), loadImage, fillChar);
+  if (result.bytesBeyondEnd > 0) {
+    console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
+                  result.bytesBeyondEnd);
+  }
+  return {DownloadOutcome::kLoaded, result.loadLength};
+}
+
+DownloadLoad loadSrec(const std::string& path, const std::string& contents, ImageBuffer& loadImage,
+                      uint8_t fillChar, OutputSink& console) {
+  const SrecLoadResult result = loadSrecText(contents.data(), contents.size(), loadImage, fillChar);
+  if (result.trouble != SrecTrouble::kNone) {
+    reportSrecTrouble(result, path, console);
+    return refused();
+  }
+  if (result.bytesBeyondEnd > 0) {
+    console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
+                  result.bytesBeyondEnd);
+  }
+  return {DownloadOutcome::kLoaded, result.loadLength};
+}
+
 }  // namespace
 
 DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, ImageBuffer& loadImage,
@@ -60,8 +91,14 @@ DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, Image
     console.print("   %s: %s\n", path.c_str(), reason.c_str());
     return {DownloadOutcome::kUnreadable, 0};
   }
+  if (namesBinaryFile(path)) {
+    return loadBinary(path, contents, loadImage, fillChar, console);
+  }
   if (looksLikeElf(contents.data(), contents.size())) {
     return loadElf(path, contents, memory, loadImage, fillChar, console);
+  }
+  if (looksLikeSrec(contents.data(), contents.size())) {
+    return loadSrec(path, contents, loadImage, fillChar, console);
   }
   const HexLoadResult result = loadHexText(contents.data(), contents.size(), loadImage, fillChar);
   reportHexTrouble(result, console);

@@ -1,7 +1,8 @@
 #pragma once
 // What every command that takes a download file (df, dff, de, ld) does before
-// anything is sent to the target: read the whole file, tell Intel HEX from ELF,
-// and load the memory asked for into the image. A file that cannot be read or
+// anything is sent to the target: read the whole file (standard input for
+// "-"), tell Intel HEX, S-records and ELF apart by their content (raw binary by
+// a ".bin" name), and load the memory asked for into the image. A file that cannot be read or
 // holds nothing for that memory is refused here, so no erase follows.
 
 #include <cstdint>

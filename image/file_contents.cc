@@ -12,8 +12,9 @@ namespace {
 
 struct Descriptor {
   int fd;
+  bool owned;
   ~Descriptor() {
-    if (fd >= 0) ::close(fd);
+    if (owned && fd >= 0) ::close(fd);
   }
 };
 
@@ -46,7 +47,10 @@ bool readOpenedFile(const Descriptor& file, size_t limit, std::string& contents,
 bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
                    std::string& reason) {
   contents.clear();
-  Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)};
+  const bool standardInput = path == "-";
+  Descriptor file{
+      standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY),
+      !standardInput};
   if (file.fd < 0) {
     reason = std::strerror(errno);
     return false;
@@ -57,7 +61,7 @@ bool readWholeFile(const std::string& path, size_t limit, std::string& contents,
 bool readWholeRegularFile(const std::string& path, size_t limit, std::string& contents,
                           std::string& reason) {
   contents.clear();
-  Descriptor file{openRegularFile(path, reason)};
+  Descriptor file{openRegularFile(path, reason), true};
   if (file.fd < 0) return false;
   return readOpenedFile(file, limit, contents, reason);
 }

@@ -10,7 +10,7 @@
 // bytes; 64 MiB is far more than any such file needs.
 constexpr size_t kDownloadFileLimit = size_t{64} << 20;
 
-// Reads the file at `path` into `contents`. Returns false when it cannot be
+// Reads the file at `path` into `contents`; "-" is standard input. Returns false when it cannot be
 // opened or read, or when it is longer than `limit` bytes; `reason` then says
 // why in a few words (the system's text for an error).
 bool readWholeFile(const std::string& path, size_t limit, std::string& contents,

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -110,6 +111,12 @@ bool OutputFile::open(const std::string& path) {
     error_ = std::strerror(ENOENT);
     return false;
   }
+  if (path == "-") {
+    fd_ = STDOUT_FILENO;
+    direct_ = true;
+    standardOutput_ = true;
+    return true;
+  }
   if (!outputLinkPermitted(path, error_)) return false;
   struct stat existing;
   const bool exists = ::stat(path.c_str(), &existing) == 0;
@@ -164,6 +171,8 @@ bool OutputFile::open(const std::string& path) {
 
 bool OutputFile::write(const char* data, size_t length) {
   if (fd_ < 0) return false;
+  // Console text buffered for standard output goes first, in its place.
+  if (standardOutput_) std::fflush(stdout);
   while (length > 0) {
     ssize_t written = ::write(fd_, data, length);
     if (written < 0) {
@@ -179,6 +188,11 @@ bool OutputFile::write(const char* data, size_t length) {
 
 bool OutputFile::commit() {
   if (fd_ < 0) return false;
+  if (standardOutput_) {
+    fd_ = -1;
+    standardOutput_ = false;
+    return true;
+  }
   if (direct_) {
     int fd = fd_;
     fd_ = -1;
@@ -202,7 +216,8 @@ bool OutputFile::commit() {
 }
 
 void OutputFile::abandon() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && !standardOutput_) ::close(fd_);
+  standardOutput_ = false;
   fd_ = -1;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   temporary_.clear();

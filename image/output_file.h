@@ -4,7 +4,7 @@
 // in the same folder and renamed over the target after a successful flush to
 // disk, so a failed write never leaves a destroyed or half-written file.
 // Devices and pipes (/dev/stdout, a FIFO) cannot be renamed over and are
-// written directly.
+// written directly; so is standard output, named "-".
 //
 // Every output path first passes the protected-symlinks rule, whatever the
 // kernel's own setting: in a sticky world-writable folder (/tmp) a symbolic
@@ -40,6 +40,7 @@ class OutputFile {
 
   int fd_ = -1;
   bool direct_ = false;
+  bool standardOutput_ = false;  // fd_ is descriptor 1, never closed here
   std::string target_;
   std::string temporary_;
   std::string error_;

@@ -25,6 +25,11 @@ class Console : public OutputSink {
   // Raw, unechoed key input for terminal mode; restored by endKeyMode.
   virtual void beginKeyMode() {}
   virtual void endKeyMode() {}
+  // From here on the text goes to standard error: standard output carries a
+  // file's bytes.
+  virtual void sendTextToStandardError() {}
+  // Whether the text written so far ends with a line break (or there is none).
+  virtual bool endsLine() const { return true; }
 };
 
 // A console for tests: input comes from a string, output is kept.
@@ -39,6 +44,7 @@ class ScriptedConsole : public Console {
   bool keyWaiting() override { return pos_ < input_.size(); }
   int readKey() override;
   bool isTerminal() const override { return false; }
+  bool endsLine() const override { return output_.empty() || output_.back() == '\n'; }
 
   const std::string& output() const { return output_; }
   void clearOutput() { output_.clear(); }

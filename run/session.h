@@ -65,6 +65,8 @@ struct Session {
   FuseWriteHold fuseHold;
   bool forceFuses = false;    // --force-fuses: lockout writes need no confirmation
   bool explainFuses = false;  // --explain-fuses: every fuse report is decoded
+  // The prompt reads its commands from standard input, so no download may.
+  bool commandsFromStandardInput = false;
 };
 
 // Defaults, then the configuration file, then the file names emptied.

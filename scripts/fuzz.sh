@@ -20,7 +20,7 @@ fi
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAVRISP_FUZZ=ON -DBUILD_TESTING=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" >/dev/null
 
-targets=(hex_reader elf_reader configuration command)
+targets=(hex_reader srec_reader elf_reader configuration command)
 cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
 mkdir -p "$dir/artifacts"

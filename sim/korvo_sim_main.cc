@@ -418,5 +418,9 @@ int main(int argc, char** argv) {
     std::fputs(korvoSimHelpText(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("korvo-sim %s\n", AVRISP_VERSION);
+    return 0;
+  }
   return runSimulator(options);
 }

@@ -65,6 +65,8 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
     std::string text;
     if (arg == "--help") {
       parsed.help = true;
+    } else if (arg == "--version") {
+      parsed.version = true;
     } else if (arg == "--link") {
       if (!value(&parsed.link)) return false;
     } else if (arg == "--part") {
@@ -110,7 +112,7 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
       return false;
     }
   }
-  if (!parsed.help && parsed.link.empty()) {
+  if (!parsed.help && !parsed.version && parsed.link.empty()) {
     *error = "--link PATH is required";
     return false;
   }
@@ -146,6 +148,7 @@ const char* korvoSimHelpText() {
          "                            rate, in both directions\n"
          "  --latency-us N            wait N us before each reply (a USB round trip)\n"
          "  --help                    print this text\n"
+         "  --version                 print the program's name and version\n"
          "\n"
          "Prints \"korvo-sim: ready on PATH (part NAME)\" on standard error once PATH\n"
          "exists. Exit status: 0 after SIGTERM or SIGINT, 2 on bad arguments, 1 when\n"

@@ -21,10 +21,11 @@ struct KorvoSimOptions {
   bool baudPacing = false;
   int64_t latencyMicros = 0;
   bool help = false;
+  bool version = false;
 };
 
-// Parses argv[1..]; false with a one-line reason on bad arguments. --help
-// alone is enough (no --link needed).
+// Parses argv[1..]; false with a one-line reason on bad arguments. --help or
+// --version alone is enough (no --link needed).
 bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions* options,
                           std::string* error);
 

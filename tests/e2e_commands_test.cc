@@ -66,7 +66,7 @@ class CommandRunTest : public ::testing::TestWithParam<Program> {
   bool tarnwick() const { return GetParam() == Program::kTarnwick; }
   std::string start() const { return tarnwick() ? kTarnwickStart : kPelloryStart; }
   std::string end() const {
-    return tarnwick() ? "\nProgram finished - hit any key to exit!" : "\nProgram finished!";
+    return tarnwick() ? "\nProgram finished - hit any key to exit!\n" : "\nProgram finished!\n";
   }
   // pellory shows each command-line command before it runs.
   std::string echo(const std::string& command) const { return tarnwick() ? "" : "\n-" + command; }
@@ -132,7 +132,8 @@ TEST_P(CommandRunTest, FailedCommandsAndTheExitCommandSetTheStatus) {
   EXPECT_EQ(missing.exitStatus, 2);
 
   ProcessResult exited = run({"-sf1", "-e", "-sf2"});
-  EXPECT_EQ(exited.output, start() + echo("sf1") + "Fill char=1\n" + echo("e"));
+  EXPECT_EQ(exited.output,
+            start() + echo("sf1") + "Fill char=1\n" + echo("e") + (tarnwick() ? "" : "\n"));
   EXPECT_EQ(exited.exitStatus, 1);
 }
 

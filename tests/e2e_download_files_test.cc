@@ -1,6 +1,6 @@
-// Download files that are no firmware (a folder, a binary, an empty file, an
-// endless device) given to both programs against their simulators: each is
-// refused before the erase with status 2, the chip keeps what it held, and the
+// Download files that are no firmware (a folder, a binary not named as one, an
+// empty file, damaged S-records, an endless device) given to both programs against their
+// simulators: each is refused before the erase with status 2, the chip keeps what it held, and the
 // run goes on to its closing line.
 
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ class BadDownloadFile : public ::testing::TestWithParam<Program> {
 
   bool tarnwick() const { return GetParam() == Program::kTarnwick; }
   std::string closingLine() const {
-    return tarnwick() ? "\nProgram finished - hit any key to exit!" : "\nProgram finished!";
+    return tarnwick() ? "\nProgram finished - hit any key to exit!\n" : "\nProgram finished!\n";
   }
 
   // One run on an ATmega168 whose memories persist between runs.
@@ -50,15 +50,20 @@ TEST_P(BadDownloadFile, IsRefusedBeforeTheEraseAndTheChipKeepsItsFirmware) {
   ASSERT_NE(before.find(":10"), std::string::npos);
 
   ::mkdir(dir.file("somedir").c_str(), 0755);
-  writeFile(dir.file("blink.bin"), std::string("\x0c\x94\x5c\x00\x0c\x94:\x6e\x00\xff", 10));
+  // A binary is one only by its name; under any other it is no firmware.
+  writeFile(dir.file("blink.img"), std::string("\x0c\x94\x5c\x00\x0c\x94:\x6e\x00\xff", 10));
   writeFile(dir.file("empty.hex"), "");
+  writeFile(dir.file("empty.bin"), "");
+  writeFile(dir.file("bad.srec"), "S1050000AABB95\nS1050002CCDD4E\nS9030000FC\n");
   struct Case {
     std::string file;
     std::string refusal;
   } cases[] = {
       {"somedir", "Can't open download file\n   somedir: Is a directory\n"},
-      {"blink.bin", "No Intel HEX records in blink.bin - nothing programmed\n"},
+      {"blink.img", "No Intel HEX records in blink.img - nothing programmed\n"},
       {"empty.hex", "No Intel HEX records in empty.hex - nothing programmed\n"},
+      {"empty.bin", "empty.bin is empty - nothing programmed\n"},
+      {"bad.srec", "Bad S-record checksum on line 2 of bad.srec - nothing programmed\n"},
       {"/dev/zero", "   /dev/zero: File too large (more than 64 MiB)\n"},
   };
   for (const Case& c : cases) {

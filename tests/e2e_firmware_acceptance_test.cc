@@ -176,6 +176,68 @@ TEST_P(ElfFirmware, ElfDownloadsToFlashAndEeprom) {
   expectNoViolations();
 }
 
+// The same firmware as raw binary (avr-objcopy's) and as S-records (srec_cat's
+// from the HEX, avr-objcopy's from the ELF): each downloads and verifies, and
+// uploads to a binary, an S-record file and standard output all equal
+// avr-objcopy's binary.
+class BinaryAndSrecFirmware : public FirmwareAcceptance {
+ protected:
+  std::string tool(const std::string& command) {
+    if (std::system((command + " 2>&1").c_str()) != 0) ADD_FAILURE() << command;
+    return command;
+  }
+};
+
+TEST_P(BinaryAndSrecFirmware, DownloadsVerifyAndUploadsEqualTheToolchainsBinary) {
+  if (!haveTool("avr-objcopy")) GTEST_SKIP() << "needs binutils-avr";
+  std::string name = partName(GetParam());
+  std::string examples = builtExamples(lower(name));
+  ASSERT_FALSE(examples.empty()) << "examples/build.sh failed for " << name;
+  writeFile(dir_.file("table.bin"), readFile(examples + "/table.bin"));
+  tool("srec_cat " + examples + "/table.hex -intel -o " + dir_.file("table.srec") + " -motorola");
+  tool("avr-objcopy -O srec -j .eeprom --change-section-lma .eeprom=0 " + examples +
+       "/eeprom_data.elf " + dir_.file("settings.s19"));
+  writeFile(dir_.file("settings.bin"), readFile(examples + "/eeprom_data.eep.bin"));
+
+  ProcessResult download = run({"-dftable.bin", "-desettings.s19"});
+  ASSERT_FALSE(download.timedOut);
+  EXPECT_EQ(download.exitStatus, 0) << download.output;
+  EXPECT_NE(download.output.find("\nTarget matches table.bin\n"), std::string::npos)
+      << download.output;
+  EXPECT_NE(download.output.find("Target matches settings.s19\n"), std::string::npos)
+      << download.output;
+
+  ProcessResult again = run({"-dftable.srec", "-desettings.bin"});
+  ASSERT_FALSE(again.timedOut);
+  EXPECT_EQ(again.exitStatus, 0) << again.output;
+  EXPECT_NE(again.output.find("\nTarget matches table.srec\n"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("Target matches settings.bin\n"), std::string::npos) << again.output;
+
+  // Standard output carries only the file; the console text is on standard error.
+  ProcessResult upload = run({"-ufflash.bin", "-ufflash.srec", "-uf-", "-ueeeprom.s19"});
+  ASSERT_FALSE(upload.timedOut);
+  EXPECT_EQ(upload.exitStatus, 0) << upload.errorOutput;
+  EXPECT_NE(upload.errorOutput.find("Write Flash/EEPROM data to -\n"), std::string::npos)
+      << upload.errorOutput;
+  writeFile(dir_.file("stdout.hex"), upload.output);
+
+  std::string expectedFlash = trimmedOfErased(readFile(examples + "/table.bin"));
+  std::string expectedEeprom = trimmedOfErased(readFile(examples + "/eeprom_data.eep.bin"));
+  ASSERT_FALSE(expectedFlash.empty());
+  EXPECT_TRUE(readFile(dir_.file("flash.bin")) == expectedFlash)
+      << "binary upload differs from avr-objcopy's binary";
+  tool("srec_cat " + dir_.file("flash.srec") + " -motorola -o " + dir_.file("srec.bin") +
+       " -binary");
+  EXPECT_TRUE(readFile(dir_.file("srec.bin")) == expectedFlash)
+      << "S-record upload differs from avr-objcopy's binary";
+  EXPECT_TRUE(hexToBinary(dir_.file("stdout.hex"), dir_.file("stdout.bin")) == expectedFlash)
+      << "upload to standard output differs from avr-objcopy's binary";
+  tool("srec_cat " + dir_.file("eeprom.s19") + " -motorola -o " + dir_.file("eeprom.bin") +
+       " -binary");
+  EXPECT_TRUE(readFile(dir_.file("eeprom.bin")) == expectedEeprom)
+      << "EEPROM S-record upload differs from the firmware's EEPROM data";
+}
+
 AcceptanceCase caseFor(Program program, const std::string& part) {
   const PartRows& rows = program == Program::kTarnwick ? korvoPartRows() : marlowPartRows();
   for (int row = 0; row < kCatalogueRows; ++row) {
@@ -207,5 +269,7 @@ std::string caseName(const ::testing::TestParamInfo<AcceptanceCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(EveryPart, FirmwareAcceptance, ::testing::ValuesIn(allCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(LargeAndSmall, ElfFirmware, ::testing::ValuesIn(elfCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(LargeAndSmall, BinaryAndSrecFirmware, ::testing::ValuesIn(elfCases()),
+                         caseName);
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_F(PelloryStartupTest, ASilentTargetGetsFourAttemptsThenTheCommandsStillRun)
 
 TEST_F(PelloryStartupTest, WithoutTheCableNothingElseHappens) {
   ProcessResult noCable = run("ATmega644P", {"-i"}, "no-cable");
-  EXPECT_EQ(noCable.output, std::string(kBanner) + "\nMarlow not installed\n\nProgram finished!");
+  EXPECT_EQ(noCable.output, std::string(kBanner) + "\nMarlow not installed\n\nProgram finished!\n");
   EXPECT_EQ(noCable.exitStatus, 3);
 }
 
@@ -112,7 +112,7 @@ TEST_F(PelloryStartupTest, WithoutAPortLibraryTheLoadersReasonIsShown) {
   EXPECT_EQ(missing.output, std::string(kBanner) +
                                 "Can't load port I/O library: libio.so: cannot open shared "
                                 "object file: No such file or directory\n"
-                                "\nMarlow not installed\n\nProgram finished!");
+                                "\nMarlow not installed\n\nProgram finished!\n");
 }
 
 }  // namespace

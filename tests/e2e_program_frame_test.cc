@@ -34,7 +34,7 @@ TEST_F(ProgramFrameTest, TarnwickWithNoPortEndsAsNotInstalled) {
             0u)
       << run.output;
   EXPECT_NE(run.output.find("\nKorvo not installed\n"), std::string::npos) << run.output;
-  const std::string closing = "\nProgram finished - hit any key to exit!";
+  const std::string closing = "\nProgram finished - hit any key to exit!\n";
   ASSERT_GE(run.output.size(), closing.size());
   EXPECT_EQ(run.output.substr(run.output.size() - closing.size()), closing);
 }
@@ -102,7 +102,7 @@ TEST_F(ProgramFrameTest, PelloryWithoutACableEndsAsNotInstalled) {
             0u)
       << run.output;
   EXPECT_NE(run.output.find("\nMarlow not installed\n"), std::string::npos) << run.output;
-  const std::string closing = "\nProgram finished!";
+  const std::string closing = "\nProgram finished!\n";
   ASSERT_GE(run.output.size(), closing.size());
   EXPECT_EQ(run.output.substr(run.output.size() - closing.size()), closing);
 }

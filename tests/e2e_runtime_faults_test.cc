@@ -85,7 +85,7 @@ TEST_F(TarnwickFaultTest, AClosedStandardInputEndsThePromptInsteadOfReadingThePo
   ASSERT_FALSE(run.timedOut) << run.output;
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_TRUE(contains(run.output, "Target ATmega644P responding")) << run.output;
-  EXPECT_TRUE(endsWith(run.output, "\n-\nProgram finished - hit any key to exit!")) << run.output;
+  EXPECT_TRUE(endsWith(run.output, "\n-\nProgram finished - hit any key to exit!\n")) << run.output;
 }
 
 TEST_F(PelloryFaultTest, AClosedStandardInputEndsThePrompt) {
@@ -95,7 +95,7 @@ TEST_F(PelloryFaultTest, AClosedStandardInputEndsThePrompt) {
   ProcessResult run = runPellory({}, options);
   ASSERT_FALSE(run.timedOut) << run.output;
   EXPECT_EQ(run.exitStatus, 0) << run.output;
-  EXPECT_TRUE(endsWith(run.output, "\n-\nProgram finished!")) << run.output;
+  EXPECT_TRUE(endsWith(run.output, "\n-\nProgram finished!\n")) << run.output;
 }
 
 // --- A device that never stops talking --------------------------------------------

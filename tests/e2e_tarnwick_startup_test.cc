@@ -106,7 +106,7 @@ TEST_F(TarnwickStartupTest, GivingUpAtThePromptEndsWithKorvoNotInstalled) {
   EXPECT_EQ(run.exitStatus, 3);
   EXPECT_EQ(run.output, kBanner + defaultPortMissing() + kPrompt + kHints + kSignOn +
                             "\nKorvo not installed\n" +
-                            "\nProgram finished - hit any key to exit!");
+                            "\nProgram finished - hit any key to exit!\n");
 }
 
 TEST_F(TarnwickStartupTest, UnknownPartAndAbsentTargetAreReported) {

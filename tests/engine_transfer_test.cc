@@ -248,12 +248,13 @@ TEST_F(Transfer, MissingDownloadFileFails) {
   EXPECT_EQ(h.link.transcript(), "");
 }
 
-// Files that cannot be read, or read but hold no HEX record, are refused before
-// anything is sent: no erase, and the run goes on.
+// Files that cannot be read, or read but hold no HEX record (a binary counts as
+// one only by a .bin name), are refused before anything is sent: no erase, and
+// the run goes on.
 TEST_F(Transfer, UnusableDownloadFilesAreRefusedBeforeTheErase) {
   ::mkdir(dir.file("folder").c_str(), 0755);
   writeFile(dir.file("empty.hex"), "");
-  writeFile(dir.file("binary.bin"), std::string("\x0c\x94\x34\x00\x0c\x94:\x3e\x00", 10));
+  writeFile(dir.file("binary.img"), std::string("\x0c\x94\x34\x00\x0c\x94:\x3e\x00", 10));
   writeFile(dir.file("prose.txt"), "no records here\n:zz\n");
   struct Case {
     std::string name;
@@ -262,9 +263,9 @@ TEST_F(Transfer, UnusableDownloadFilesAreRefusedBeforeTheErase) {
       {"folder", "Can't open download file\n   folder: Is a directory\n"},
       {"/dev/zero", "Can't open download file\n   /dev/zero: File too large (more than 64 MiB)\n"},
       {"empty.hex", "No Intel HEX records in empty.hex - nothing programmed\n"},
-      {"binary.bin",
+      {"binary.img",
        "Warning: 1 malformed HEX records were skipped\n"
-       "No Intel HEX records in binary.bin - nothing programmed\n"},
+       "No Intel HEX records in binary.img - nothing programmed\n"},
       {"prose.txt",
        "Warning: 1 malformed HEX records were skipped\n"
        "No Intel HEX records in prose.txt - nothing programmed\n"},
