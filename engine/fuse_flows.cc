@@ -1,7 +1,9 @@
 // Reading, checking and writing the fuse bytes. Fuse byte 1 is the low fuse,
 // 2 the high fuse, 3 the extended fuse; target.fuseBytes and a row's
 // defaultFuses are ordered extended, high, low, except for the two-fuse
-// ATmega32 row, whose defaults are high then low.
+// ATmega32 row, whose defaults are high then low. Parts with fewer fuse bytes
+// (partFuseCount) have the missing ones left out of reads shown, writes and
+// the default check.
 
 #include "catalogue/part_record.h"
 #include "engine/engine_delay.h"
@@ -19,8 +21,16 @@ constexpr int kExtended = 0;
 constexpr int kHigh = 1;
 constexpr int kLow = 2;
 
+// The built-in ATmega32 row (row 1), with its specified layout and output.
 bool isTwoFusePart(const Session& session) {
-  return session.target.processorIndex == kTwoFuseRow;
+  return isHighLowDefaultsRow(session.catalogue, session.target.processorIndex);
+}
+
+// How many fuse bytes the flows read and write: the part's, or all three for
+// a target that is not recognised.
+int fuseCountOf(const Session& session) {
+  const PartRecord* part = session.currentPart();
+  return part == nullptr ? 3 : partFuseCount(*part);
 }
 
 }  // namespace
@@ -40,7 +50,10 @@ char compareDefaultFuses(const Session& session) {
     if (fuses[kLow] != part->defaultFuses[1]) result = 'n';
     return result;
   }
-  for (int i = 0; i < part->fuseCount && i < 3; ++i) {
+  if (!partHasDefaultFuses(*part)) return 'n';
+  // Bytes the part lacks are left out: a two-fuse part compares high and low.
+  for (int fuse = 1; fuse <= partFuseCount(*part); ++fuse) {
+    int i = fuse == 1 ? kLow : fuse == 2 ? kHigh : kExtended;
     if (part->defaultFuses[i] != fuses[i]) result = 'n';
   }
   return result;
@@ -67,8 +80,10 @@ void showFuse(Session& session, int fuseNumber) {
 void showFuses(Session& session) {
   readFuses(session);
   const uint8_t* fuses = session.target.fuseBytes;
-  if (isTwoFusePart(session)) {
+  if (isTwoFusePart(session) || fuseCountOf(session) == 2) {
     session.console.print("Fuse bytes: %x %x\n", fuses[kHigh], fuses[kLow]);
+  } else if (fuseCountOf(session) == 1) {
+    session.console.print("Fuse bytes: %x\n", fuses[kLow]);
   } else {
     session.console.print("Fuse bytes: %x %x %x\n", fuses[kExtended], fuses[kHigh], fuses[kLow]);
   }
@@ -95,13 +110,16 @@ void writeFuse(Session& session, int fuseNumber, uint8_t value) {
 
 void writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
   IspLink& link = *session.link;
+  const int count = isTwoFusePart(session) ? 2 : fuseCountOf(session);
   ispWriteFuseLow(link, low);
   engineDelay(kFuseWriteUnits);
-  ispWriteFuseHigh(link, high);
+  if (count >= 2) ispWriteFuseHigh(link, high);
   engineDelay(kFuseWriteUnits);
-  if (!isTwoFusePart(session)) ispWriteFuseExtended(link, extended);
+  if (count >= 3) ispWriteFuseExtended(link, extended);
   engineDelay(kFuseWriteUnits);
-  if (isTwoFusePart(session)) {
+  if (count == 1) {
+    session.console.print("Write fuse bytes: %x\n", low);
+  } else if (count == 2) {
     session.console.print("Write fuse bytes: %x %x\n", low, high);
   } else {
     session.console.print("Write fuse bytes: %x %x %x\n", low, high, extended);
@@ -112,6 +130,10 @@ bool writeDefaultFuses(Session& session) {
   const PartRecord* part = requireRecognisedPart(session);
   if (part == nullptr) return false;
   IspLink& link = *session.link;
+  if (!partHasDefaultFuses(*part)) {
+    session.console.print("No default fuses are known for %s - fuses not written\n", part->name);
+    return false;
+  }
   session.console.print("processorid = %d\n", session.target.processorIndex);
   if (isTwoFusePart(session)) {
     uint8_t high = part->defaultFuses[0];
@@ -125,13 +147,25 @@ bool writeDefaultFuses(Session& session) {
     return true;
   }
   const uint8_t* defaults = part->defaultFuses;
+  const int count = partFuseCount(*part);
   engineDelay(kFuseWriteUnits);
   ispWriteFuseLow(link, defaults[kLow]);
-  engineDelay(kFuseWriteUnits);
-  ispWriteFuseHigh(link, defaults[kHigh]);
-  engineDelay(kFuseWriteUnits);
-  ispWriteFuseExtended(link, defaults[kExtended]);
-  session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
-                        defaults[kLow]);
+  if (count >= 2) {
+    engineDelay(kFuseWriteUnits);
+    ispWriteFuseHigh(link, defaults[kHigh]);
+  }
+  if (count >= 3) {
+    engineDelay(kFuseWriteUnits);
+    ispWriteFuseExtended(link, defaults[kExtended]);
+  }
+  if (count == 1) {
+    session.console.print("Write fuse bytes: %x\n", defaults[kLow]);
+  } else if (count == 2) {
+    // High then low, as the ATmega32 row prints its two.
+    session.console.print("Write fuse bytes: %x %x\n", defaults[kHigh], defaults[kLow]);
+  } else {
+    session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
+                          defaults[kLow]);
+  }
   return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Options in the Linux manner (--help, --version, --port, --no-wait), taken
+// Options in the Linux manner (--help, --version, --port, --no-wait,
+// --list-parts), taken
 // from the arguments before start-up touches any port or library. Every other
 // argument is left for the command line.
 
@@ -14,6 +15,7 @@ struct LongOptions {
   bool help = false;
   bool version = false;
   bool noWait = false;  // no key wait at the end of the run
+  bool listParts = false;  // --list-parts: print the part table and end
   std::string port;     // --port's value, empty when not given
   std::string refusal;  // one line naming what was wrong; the run must not start
   // argv[0] and the arguments that are not long options, for the command
@@ -21,7 +23,7 @@ struct LongOptions {
   std::vector<char*> commandArguments;
 
   // Whether the options answer the run themselves (help, version, a refusal).
-  bool endRun() const { return help || version || !refusal.empty(); }
+  bool endRun() const { return help || version || listParts || !refusal.empty(); }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
 };
@@ -35,3 +37,8 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
 
 // --help after the command help: the long options and where files are looked for.
 void printLongOptionHelp(const Profile& profile, Console& console);
+
+// --list-parts: a header line, then one line per part of the catalogue the
+// program would identify targets against (built in, then parts.txt), the
+// part's name first. Messages about parts.txt go to `errors`.
+void printPartList(const Profile& profile, Console& console, std::FILE* errors);

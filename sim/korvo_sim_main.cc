@@ -413,5 +413,9 @@ int main(int argc, char** argv) {
     std::fputs(korvoSimHelpText(), stdout);
     return 0;
   }
+  if (options.listParts) {
+    printSimPartList(stdout);
+    return 0;
+  }
   return runSimulator(options);
 }
