@@ -144,7 +144,7 @@ def expand(expression, macros, depth=0):
         position = match.end()
         number, identifier, operator = match.groups()
         if number is not None:
-            out.append(str(int(number, 0)))
+            out.append(str(int(number, 16) if number[:2] in ("0x", "0X") else int(number, 10)))
         elif identifier is not None:
             if identifier not in macros:
                 raise ValueError("unknown name " + identifier)
@@ -154,9 +154,10 @@ def expand(expression, macros, depth=0):
     return " ".join(out)
 
 
+# Integer arithmetic only: what is evaluated is checked node by node first.
 ALLOWED = (ast.Expression, ast.BinOp, ast.UnaryOp, ast.Constant, ast.BitAnd, ast.BitOr,
            ast.BitXor, ast.Invert, ast.LShift, ast.RShift, ast.Add, ast.Sub, ast.Mult,
-           ast.USub, ast.Num if hasattr(ast, "Num") else ast.Constant)
+           ast.USub)
 
 
 def evaluate(expression, macros):
