@@ -1,7 +1,9 @@
 // Reading, checking and writing the fuse bytes. Fuse byte 1 is the low fuse,
 // 2 the high fuse, 3 the extended fuse; target.fuseBytes and a row's
 // defaultFuses are ordered extended, high, low, except for the two-fuse
-// ATmega32 row, whose defaults are high then low.
+// ATmega32 row, whose defaults are high then low. Parts with fewer fuse bytes
+// (partFuseCount) have the missing ones left out of reads shown, writes and
+// the default check.
 
 #include <cstdio>
 
@@ -23,8 +25,16 @@ constexpr int kExtended = 0;
 constexpr int kHigh = 1;
 constexpr int kLow = 2;
 
+// The built-in ATmega32 row (row 1), with its specified layout and output.
 bool isTwoFusePart(const Session& session) {
-  return session.target.processorIndex == kTwoFuseRow;
+  return isHighLowDefaultsRow(session.catalogue, session.target.processorIndex);
+}
+
+// How many fuse bytes the flows read and write: the part's, or all three for
+// a target that is not recognised.
+int fuseCountOf(const Session& session) {
+  const PartRecord* part = session.currentPart();
+  return part == nullptr ? 3 : partFuseCount(*part);
 }
 
 template <typename... Values>
@@ -43,9 +53,10 @@ FuseWritePlan defaultFusePlan(const Session& session, const PartRecord& part) {
     plan.add(2, part.defaultFuses[0]);
     plan.add(1, part.defaultFuses[1]);
   } else {
+    const int count = partFuseCount(part);
     plan.add(1, part.defaultFuses[kLow]);
-    plan.add(2, part.defaultFuses[kHigh]);
-    plan.add(3, part.defaultFuses[kExtended]);
+    if (count >= 2) plan.add(2, part.defaultFuses[kHigh]);
+    if (count >= 3) plan.add(3, part.defaultFuses[kExtended]);
   }
   return plan;
 }
@@ -67,7 +78,10 @@ char compareDefaultFuses(const Session& session) {
     if (fuses[kLow] != part->defaultFuses[1]) result = 'n';
     return result;
   }
-  for (int i = 0; i < part->fuseCount && i < 3; ++i) {
+  if (!partHasDefaultFuses(*part)) return 'n';
+  // Bytes the part lacks are left out: a two-fuse part compares high and low.
+  for (int fuse = 1; fuse <= partFuseCount(*part); ++fuse) {
+    int i = fuse == 1 ? kLow : fuse == 2 ? kHigh : kExtended;
     if (part->defaultFuses[i] != fuses[i]) result = 'n';
   }
   return result;
@@ -95,8 +109,10 @@ void showFuse(Session& session, int fuseNumber) {
 void showFuses(Session& session) {
   readFuses(session);
   const uint8_t* fuses = session.target.fuseBytes;
-  if (isTwoFusePart(session)) {
+  if (isTwoFusePart(session) || fuseCountOf(session) == 2) {
     session.console.print("Fuse bytes: %x %x\n", fuses[kHigh], fuses[kLow]);
+  } else if (fuseCountOf(session) == 1) {
+    session.console.print("Fuse bytes: %x\n", fuses[kLow]);
   } else {
     session.console.print("Fuse bytes: %x %x %x\n", fuses[kExtended], fuses[kHigh], fuses[kLow]);
   }
@@ -128,19 +144,22 @@ bool writeFuse(Session& session, int fuseNumber, uint8_t value) {
 }
 
 bool writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended) {
+  const int count = isTwoFusePart(session) ? 2 : fuseCountOf(session);
   FuseWritePlan plan = fuseCommand("pfa%x,%x,%x", low, high, extended);
   plan.add(1, low);
-  plan.add(2, high);
-  if (!isTwoFusePart(session)) plan.add(3, extended);
+  if (count >= 2) plan.add(2, high);
+  if (count >= 3) plan.add(3, extended);
   if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   ispWriteFuseLow(link, low);
   engineDelay(kFuseWriteUnits);
-  ispWriteFuseHigh(link, high);
+  if (count >= 2) ispWriteFuseHigh(link, high);
   engineDelay(kFuseWriteUnits);
-  if (!isTwoFusePart(session)) ispWriteFuseExtended(link, extended);
+  if (count >= 3) ispWriteFuseExtended(link, extended);
   engineDelay(kFuseWriteUnits);
-  if (isTwoFusePart(session)) {
+  if (count == 1) {
+    session.console.print("Write fuse bytes: %x\n", low);
+  } else if (count == 2) {
     session.console.print("Write fuse bytes: %x %x\n", low, high);
   } else {
     session.console.print("Write fuse bytes: %x %x %x\n", low, high, extended);
@@ -151,6 +170,10 @@ bool writeAllFuses(Session& session, uint8_t low, uint8_t high, uint8_t extended
 bool writeDefaultFuses(Session& session) {
   const PartRecord* part = requireRecognisedPart(session);
   if (part == nullptr) return false;
+  if (!partHasDefaultFuses(*part)) {
+    session.console.print("No default fuses are known for %s - fuses not written\n", part->name);
+    return false;
+  }
   FuseWritePlan plan = defaultFusePlan(session, *part);
   if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
@@ -167,14 +190,26 @@ bool writeDefaultFuses(Session& session) {
     return readBackFuses(session, plan);
   }
   const uint8_t* defaults = part->defaultFuses;
+  const int count = partFuseCount(*part);
   engineDelay(kFuseWriteUnits);
   ispWriteFuseLow(link, defaults[kLow]);
-  engineDelay(kFuseWriteUnits);
-  ispWriteFuseHigh(link, defaults[kHigh]);
-  engineDelay(kFuseWriteUnits);
-  ispWriteFuseExtended(link, defaults[kExtended]);
+  if (count >= 2) {
+    engineDelay(kFuseWriteUnits);
+    ispWriteFuseHigh(link, defaults[kHigh]);
+  }
+  if (count >= 3) {
+    engineDelay(kFuseWriteUnits);
+    ispWriteFuseExtended(link, defaults[kExtended]);
+  }
+  if (count == 1) {
+    session.console.print("Write fuse bytes: %x\n", defaults[kLow]);
+  } else if (count == 2) {
+    // High then low, as the ATmega32 row prints its two.
+    session.console.print("Write fuse bytes: %x %x\n", defaults[kHigh], defaults[kLow]);
+  } else {
+    session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
+                          defaults[kLow]);
+  }
   engineDelay(kFuseWriteUnits);  // before the read-back, which needs the write done
-  session.console.print("Write fuse bytes: %x %x %x\n", defaults[kExtended], defaults[kHigh],
-                        defaults[kLow]);
   return readBackFuses(session, plan);
 }

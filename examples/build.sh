@@ -11,9 +11,13 @@ out=$2
 mkdir -p "$out"
 cflags=(-mmcu="$mcu" -Os -std=gnu99 -Wall -DF_CPU=1000000UL)
 
-flashend=$(avr-gcc -mmcu="$mcu" -E -dM -include avr/io.h -x c /dev/null | awk '$2 == "FLASHEND" {print $3}')
+# FLASHEND is a number or, for some parts, an expression ("(1024 - 1)").
+flashend=$(avr-gcc -mmcu="$mcu" -E -dM -include avr/io.h -x c /dev/null |
+  awk '$2 == "FLASHEND" {$1 = ""; $2 = ""; print}')
 flash=$(( flashend + 1 ))
-reserve=$(( flash / 8 > 2048 ? flash / 8 : 2048 ))
+# Room for the program itself: an eighth of the flash, at least 2 KiB, but half
+# of it on the smallest parts (the ATtiny13's 1 KiB, the ATtiny2313's 2 KiB).
+reserve=$(( flash / 8 > 2048 ? flash / 8 : (flash >= 4096 ? 2048 : flash / 2) ))
 table=$(( flash - reserve ))
 
 flash_outputs() {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "catalogue/parts_file.h"
 #include "frontend/profile.h"
 #include "run/console.h"
 #include "run/regular_file.h"
@@ -140,8 +141,11 @@ void readMarlowConfiguration(TokenReader& reader, RunSettings& settings, Console
 }  // namespace
 
 std::vector<std::string> configurationPlaces(const Profile& profile) {
+  return configurationPlacesFor(profile, profile.configFileName);
+}
+
+std::vector<std::string> configurationPlacesFor(const Profile& profile, const std::string& name) {
   const std::string program = profile.programName;
-  const std::string name = profile.configFileName;
   std::vector<std::string> places = {"./" + name};
   // XDG's base-directory rules ignore a relative XDG_CONFIG_HOME.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -180,4 +184,12 @@ int readConfiguration(const Profile& profile, RunSettings& settings, Console& co
   std::fclose(file);
   settings.unknownKeysReported = true;
   return 1;
+}
+
+std::string readUserParts(const Profile& profile, PartCatalogue& catalogue,
+                          std::vector<std::string>* messages) {
+  for (const std::string& place : configurationPlacesFor(profile, "parts.txt")) {
+    if (readPartsFile(catalogue, place, messages) >= 0) return place;
+  }
+  return "";
 }

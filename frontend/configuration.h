@@ -5,6 +5,7 @@
 #include <vector>
 
 class Console;
+struct PartCatalogue;
 struct Profile;
 struct RunSettings;
 
@@ -16,3 +17,13 @@ int readConfiguration(const Profile& profile, RunSettings& settings, Console& co
 // $XDG_CONFIG_HOME/<program>/ (~/.config/<program>/ when that is unset), then
 // /etc/<program>/ (AVRISP_ETC_ROOT replaces /etc).
 std::vector<std::string> configurationPlaces(const Profile& profile);
+
+// The same places for another file of the program's: "parts.txt".
+std::vector<std::string> configurationPlacesFor(const Profile& profile, const std::string& name);
+
+// The user's parts: reads the first parts.txt of the configuration places
+// into the catalogue (catalogue/parts_file.h gives the format). Each message
+// (a bad line, a replaced part) is one line, without its line end. Returns the
+// path read, or "" when there is no parts.txt.
+std::string readUserParts(const Profile& profile, PartCatalogue& catalogue,
+                          std::vector<std::string>* messages);

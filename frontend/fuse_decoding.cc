@@ -1,7 +1,5 @@
 #include "frontend/fuse_decoding.h"
 
-#include <strings.h>
-
 #include "catalogue/fuse_bits.h"
 #include "engine/fuse_explanation.h"
 #include "frontend/fuse_arguments.h"
@@ -10,13 +8,6 @@
 #include "run/session.h"
 
 namespace {
-
-const PartRecord* findPartByName(const Profile& profile, const std::string& name) {
-  for (const PartRecord& row : profile.partRows()) {
-    if (row.name[0] != '\0' && strcasecmp(row.name, name.c_str()) == 0) return &row;
-  }
-  return nullptr;
-}
 
 int refuse(const Profile& profile, std::FILE* errors, const std::string& why) {
   std::fprintf(errors, "%s: %s\n", profile.programName, why.c_str());
@@ -30,8 +21,12 @@ int decodeFuses(const Profile& profile, const std::vector<std::string>& argument
   if (arguments.size() < 3 || arguments.size() > 4) {
     return refuse(profile, errors, "--decode-fuses needs a part name and two or three fuse bytes");
   }
-  const PartRecord* part = findPartByName(profile, arguments[0]);
-  if (part == nullptr) return refuse(profile, errors, "unknown part '" + arguments[0] + "'");
+  // Any one of a shared row's names finds it, as with korvo-sim's --part.
+  PartCatalogue catalogue;
+  fillFullCatalogue(catalogue, profile.partRows());
+  const int row = findPartByName(catalogue, arguments[0].c_str());
+  if (row < 0) return refuse(profile, errors, "unknown part '" + arguments[0] + "'");
+  const PartRecord* part = &catalogue.rows[static_cast<size_t>(row)];
   const PartFuseBits* bits = findFuseBits(part->signature);
   if (bits == nullptr) {
     return refuse(profile, errors,

@@ -67,16 +67,25 @@ void reportTarget(Session& session, uint8_t echo, char fuseResult) {
     return;
   }
   console.print("Target %s responding ", part->name);
+  if (!partHasDefaultFuses(*part)) {
+    console.print("- no default fuses are known for this part\n");
+    return;
+  }
   if (fuseResult == 'd') {
     console.print("- default fuses set\n");
     return;
   }
   console.print("- default fuses not set\n");
   const uint8_t* defaults = part->defaultFuses;
-  if (session.target.processorIndex == kTwoFuseRow) {
+  if (isHighLowDefaultsRow(session.catalogue, session.target.processorIndex)) {
     // This row holds its default high fuse in byte 0 and its low fuse in byte 1.
     console.print("   Default fuses: %x %x    Target fuses: %x %x\n", defaults[0], defaults[1],
                   fuses[1], fuses[2]);
+  } else if (partFuseCount(*part) == 2) {
+    console.print("   Default fuses: %x %x    Target fuses: %x %x\n", defaults[kHighFuseByte],
+                  defaults[kLowFuseByte], fuses[1], fuses[2]);
+  } else if (partFuseCount(*part) == 1) {
+    console.print("   Default fuses: %x    Target fuses: %x\n", defaults[kLowFuseByte], fuses[2]);
   } else {
     console.print("   Default fuses: %x %x %x    Target fuses: %x %x %x\n", defaults[0],
                   defaults[1], defaults[2], fuses[0], fuses[1], fuses[2]);

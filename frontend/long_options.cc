@@ -1,5 +1,6 @@
 #include "frontend/long_options.h"
 
+#include "catalogue/part_record.h"
 #include "frontend/configuration.h"
 #include "frontend/fuse_decoding.h"
 #include "frontend/help_text.h"
@@ -84,6 +85,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.explainFuses = true;
     } else if (argument == "--decode-fuses") {
       i = takeDecodeArguments(argc, argv, i, options);
+    } else if (argument == "--list-parts") {
+      options.listParts = true;
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -119,8 +122,14 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --explain-fuses follow every fuse report with its bits by name\n");
   console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
+  console.print("  --list-parts    list every part the program knows (built in and from\n"
+                "                  parts.txt) and exit\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
+    console.print("  %s\n", place.c_str());
+  }
+  console.print("parts.txt, your own parts, one a line, is read from the first of these:\n");
+  for (const std::string& place : configurationPlacesFor(profile, "parts.txt")) {
     console.print("  %s\n", place.c_str());
   }
   // Say where this user's calibration actually lives, as for the configuration.
@@ -143,7 +152,9 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
     console.flush();
     return status;
   }
-  if (options.help) {
+  if (options.listParts && !options.help && !options.version) {
+    printPartList(profile, console, errors);
+  } else if (options.help) {
     printHelp(profile, console);
     printLongOptionHelp(profile, console);
   } else if (options.listPorts) {
@@ -153,4 +164,33 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
   }
   console.flush();
   return kExitOk;
+}
+
+void printPartList(const Profile& profile, Console& console, std::FILE* errors) {
+  PartCatalogue catalogue;
+  fillFullCatalogue(catalogue, profile.partRows());
+  std::vector<std::string> messages;
+  std::string partsFile = readUserParts(profile, catalogue, &messages);
+  for (const std::string& message : messages) std::fprintf(errors, "%s\n", message.c_str());
+
+  // Wide enough for most names; the few longer joined ones push their line on.
+  const int width = 26;
+  console.print("%-*s  signature  flash  page  eeprom  fuses  defaults  source\n", width, "name");
+  for (int i = 0; i < catalogue.partCount; ++i) {
+    const PartRecord& part = catalogue.rows[static_cast<size_t>(i)];
+    // Defaults low first, as avr-libc and the fuse commands number them.
+    char defaults[16] = "-";
+    if (partHasDefaultFuses(part)) {
+      int used = 0;
+      for (int fuse = 1; fuse <= partFuseCount(part); ++fuse) {
+        used += std::snprintf(defaults + used, sizeof defaults - static_cast<size_t>(used),
+                              fuse == 1 ? "%02X" : ",%02X", partDefaultFuse(catalogue, i, fuse));
+      }
+    }
+    console.print("%-*s  %02X%02X%02X     %-6ld %-5d %-7d %-6d %-9s %s\n", width, part.name,
+                  part.signature[0], part.signature[1], part.signature[2],
+                  static_cast<long>(part.flashBytes), part.flashPageWords, part.eepromBytes,
+                  partFuseCount(part), defaults,
+                  part.origin == PartOrigin::kBuiltIn ? "built-in" : partsFile.c_str());
+  }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Options in the Linux manner (--help, --version, --port, --no-wait), taken
+// Options in the Linux manner (--help, --version, --port, --no-wait,
+// --list-parts), taken
 // from the arguments before start-up touches any port or library. Every other
 // argument is left for the command line.
 
@@ -15,6 +16,7 @@ struct LongOptions {
   bool version = false;
   bool noWait = false;        // no key wait at the end of the run
   bool verifyErased = false;  // flash verification also reads the erased pages
+  bool listParts = false;     // --list-parts: print the part table and end
   std::string port;           // --port's value, empty when not given
   bool forceFuses = false;    // fuse writes that end serial programming need no confirmation
   bool explainFuses = false;  // every fuse report is followed by its bits
@@ -31,7 +33,7 @@ struct LongOptions {
 
   // Whether the options answer the run themselves (help, version, a refusal).
   bool endRun() const {
-    return help || version || listPorts || decodeFuses || !refusal.empty();
+    return help || version || listPorts || listParts || decodeFuses || !refusal.empty();
   }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
@@ -46,3 +48,8 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
 
 // --help after the command help: the long options and where files are looked for.
 void printLongOptionHelp(const Profile& profile, Console& console);
+
+// --list-parts: a header line, then one line per part of the catalogue the
+// program would identify targets against (built in, then parts.txt), the
+// part's name first. Messages about parts.txt go to `errors`.
+void printPartList(const Profile& profile, Console& console, std::FILE* errors);

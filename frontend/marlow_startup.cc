@@ -25,11 +25,18 @@ void reportFuses(Session& session) {
     console.print("   Target fuses: %x %x %x\n", fuses[0], fuses[1], fuses[2]);
     return;
   }
+  if (!partHasDefaultFuses(*part)) {
+    console.print("- no default fuses are known for this part\n");
+    return;
+  }
   const uint8_t* defaults = part->defaultFuses;
-  bool twoFuses = session.target.processorIndex == kTwoFuseRow;
+  bool twoFuses = isHighLowDefaultsRow(session.catalogue, session.target.processorIndex);
+  const int count = partFuseCount(*part);
   if (check == 'd') {
-    if (twoFuses) {
+    if (twoFuses || count == 2) {
       console.print("- default fuses set: %x %x\n", fuses[1], fuses[2]);
+    } else if (count == 1) {
+      console.print("- default fuses set: %x\n", fuses[2]);
     } else {
       console.print("- default fuses set: %x %x %x\n", fuses[0], fuses[1], fuses[2]);
     }
@@ -40,6 +47,11 @@ void reportFuses(Session& session) {
     // This row keeps its high fuse in byte 0 and its low fuse in byte 1.
     console.print("   Default fuses: %x %x    Target fuses: %x %x\n", defaults[0], defaults[1],
                   fuses[1], fuses[2]);
+  } else if (count == 2) {
+    console.print("   Default fuses: %x %x    Target fuses: %x %x\n", defaults[kHighFuseByte],
+                  defaults[kLowFuseByte], fuses[1], fuses[2]);
+  } else if (count == 1) {
+    console.print("   Default fuses: %x    Target fuses: %x\n", defaults[kLowFuseByte], fuses[2]);
   } else {
     console.print("   Default fuses: %x %x %x    Target fuses: %x %x %x\n", defaults[0],
                   defaults[1], defaults[2], fuses[0], fuses[1], fuses[2]);

@@ -1,6 +1,10 @@
 #include "frontend/run.h"
 
+#include <string>
+#include <vector>
+
 #include "engine/programming_mode.h"
+#include "frontend/configuration.h"
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
 #include "frontend/long_options.h"
@@ -69,6 +73,10 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   if (commandLineUsesStandardStreams(profile, argc, argv)) console.sendTextToStandardError();
 
   Session session(profile, console);
+  // The user's parts join the catalogue as it is filled, before the settings.
+  std::vector<std::string> partsMessages;
+  readUserParts(profile, session.catalogue, &partsMessages);
+  for (const std::string& message : partsMessages) console.print("%s\n", message.c_str());
   session.settings.portOption = options.port;
   session.settings.verifyErased = options.verifyErased;
   session.forceFuses = options.forceFuses;

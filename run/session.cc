@@ -2,7 +2,7 @@
 
 Session::Session(const Profile& runProfile, Console& runConsole)
     : profile(runProfile), console(runConsole) {
-  fillPartCatalogue(catalogue, profile.partRows());
+  fillFullCatalogue(catalogue, profile.partRows());
 }
 
 Session::~Session() {

@@ -13,9 +13,6 @@ namespace {
 // RESET must stay low this long before Programming Enable is accepted
 // ("wait for at least 20 ms and enable serial programming").
 constexpr int64_t kResetSettleMicros = 20000;
-// EESAVE is bit 3 of the high fuse on every part in the table; programmed (0)
-// it keeps the EEPROM through a chip erase.
-constexpr uint8_t kEesaveBit = 0x08;
 // Lock bits LB1 (bit 0) and LB2 (bit 1), programmed when 0. Bits 7 and 6 are
 // unused and always read 1.
 constexpr uint8_t kLockModeBits = 0x03;
@@ -239,13 +236,14 @@ uint8_t AvrTarget::readResult() const {
       break;
     case 0x58:
       if (b2 == 0x00) return lock_;
-      if (b2 == 0x08) return fuseHigh_;
+      if (b2 == 0x08) return part_->hasHighFuse ? fuseHigh_ : 0xFF;
       break;
     case 0x20:
       return readsLocked() ? 0xFF : flash_[flashIndex];
     case 0x28:
       return readsLocked() ? 0xFF : flash_[flashIndex + 1];
     case 0xA0:
+      if (eeprom_.empty()) return 0xFF;
       return readsLocked() ? 0xFF : eeprom_[((b2 << 8) | b3) % part_->eepromBytes];
     default:
       break;
@@ -276,7 +274,7 @@ void AvrTarget::execute() {
       } else if (b2 == 0xA0 || b2 == 0xA8 || b2 == 0xA4) {
         if (writesLocked()) return;
         if (b2 == 0xA0) fuseLow_ = b4;
-        if (b2 == 0xA8) fuseHigh_ = b4;
+        if (b2 == 0xA8 && part_->hasHighFuse) fuseHigh_ = b4;
         if (b2 == 0xA4 && part_->hasExtendedFuse) fuseExtended_ = b4;
         markWritten();
         startSelfTimed(part_->fuseMicros);
@@ -296,7 +294,7 @@ void AvrTarget::execute() {
       extendedAddress_ = b3;
       break;
     case 0xC0:
-      if (writesLocked()) return;
+      if (writesLocked() || eeprom_.empty()) return;
       eeprom_[((b2 << 8) | b3) % part_->eepromBytes] = b4;
       markWritten();
       startSelfTimed(part_->eepromByteMicros);
@@ -308,10 +306,25 @@ void AvrTarget::execute() {
 
 void AvrTarget::chipErase() {
   std::fill(flash_.begin(), flash_.end(), 0xFF);
-  if (fuseHigh_ & kEesaveBit) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
+  if (!eepromKept()) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
   lock_ = 0xFF;
   markWritten();
   startSelfTimed(part_->chipEraseMicros);
+}
+
+// EESAVE programmed (0) keeps the EEPROM through a chip erase; which fuse
+// byte holds it differs (the ATtiny13's low fuse, the ATtiny2313's bit 6).
+bool AvrTarget::eepromKept() const {
+  switch (part_->eesaveFuse) {
+    case 1:
+      return (fuseLow_ & part_->eesaveMask) == 0;
+    case 2:
+      return (fuseHigh_ & part_->eesaveMask) == 0;
+    case 3:
+      return (fuseExtended() & part_->eesaveMask) == 0;
+    default:
+      return false;
+  }
 }
 
 void AvrTarget::writePage() {

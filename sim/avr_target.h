@@ -95,6 +95,7 @@ class AvrTarget {
  private:
   bool writesLocked() const;
   bool readsLocked() const;
+  bool eepromKept() const;
   int64_t earliestArrival() const { return clock_->nowMicros() - arrivalSlack_; }
   void noteViolation(const char* what, bool showFrame, int64_t shortMicros);
   void startSelfTimed(uint32_t datasheetMicros);

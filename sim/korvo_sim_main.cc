@@ -422,5 +422,9 @@ int main(int argc, char** argv) {
     std::printf("korvo-sim %s\n", AVRISP_VERSION);
     return 0;
   }
+  if (options.listParts) {
+    printSimPartList(stdout);
+    return 0;
+  }
   return runSimulator(options);
 }

@@ -1,6 +1,8 @@
 #include "sim/korvo_sim_options.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -70,13 +72,11 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
     } else if (arg == "--link") {
       if (!value(&parsed.link)) return false;
     } else if (arg == "--part") {
-      if (!value(&text)) return false;
-      const SimPart* part = findSimPart(text);
-      if (part == nullptr) {
-        *error = "unknown part '" + text + "'";
-        return false;
-      }
-      parsed.part = part->name;
+      if (!value(&parsed.part)) return false;
+    } else if (arg == "--parts") {
+      if (!value(&parsed.partsFile)) return false;
+    } else if (arg == "--list-parts") {
+      parsed.listParts = true;
     } else if (arg == "--state") {
       if (!value(&parsed.stateFile)) return false;
     } else if (arg == "--trace") {
@@ -112,7 +112,28 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
       return false;
     }
   }
-  if (!parsed.help && !parsed.version && parsed.link.empty()) {
+  // The user's parts first, so that --part can name one of them.
+  std::vector<std::string> messages;
+  if (!parsed.partsFile.empty()) {
+    if (loadSimPartsFile(parsed.partsFile, &messages) < 0) {
+      *error = "option --parts: cannot read '" + parsed.partsFile + "'";
+      return false;
+    }
+  } else {
+    for (const std::string& place : simPartsFilePlaces("tarnwick")) {
+      if (loadSimPartsFile(place, &messages) >= 0) break;
+    }
+  }
+  for (const std::string& message : messages) {
+    std::fprintf(stderr, "korvo-sim: %s\n", message.c_str());
+  }
+  const SimPart* part = findSimPart(parsed.part);
+  if (part == nullptr) {
+    *error = "unknown part '" + parsed.part + "'";
+    return false;
+  }
+  parsed.part = part->name;
+  if (!parsed.help && !parsed.version && !parsed.listParts && parsed.link.empty()) {
     *error = "--link PATH is required";
     return false;
   }
@@ -127,7 +148,13 @@ const char* korvoSimHelpText() {
          "tarnwick opens. Serves until SIGTERM or SIGINT, then removes PATH.\n"
          "\n"
          "  --link PATH               symbolic link to create (required)\n"
-         "  --part NAME               target part, any letter case (default ATmega644P)\n"
+         "  --part NAME               target part, any letter case (default ATmega644P):\n"
+         "                            any part --list-parts shows, or any one of the\n"
+         "                            names a row joins with '/'\n"
+         "  --parts FILE              read the user's parts from FILE instead of the\n"
+         "                            first parts.txt of tarnwick's places (./parts.txt,\n"
+         "                            $XDG_CONFIG_HOME/tarnwick/, /etc/tarnwick/)\n"
+         "  --list-parts              list every part the simulator knows and exit\n"
          "  --state FILE              load the chip's memories, fuses and lock from FILE\n"
          "                            if it exists; save them back after each self-timed\n"
          "                            write, when the host closes the port, and at exit\n"
@@ -153,4 +180,27 @@ const char* korvoSimHelpText() {
          "Prints \"korvo-sim: ready on PATH (part NAME)\" on standard error once PATH\n"
          "exists. Exit status: 0 after SIGTERM or SIGINT, 2 on bad arguments, 1 when\n"
          "the terminal or the link cannot be set up.\n";
+}
+
+void printSimPartList(std::FILE* out) {
+  const std::vector<const SimPart*> parts = everySimPart();
+  const int width = 26;  // as the programs' lists
+  std::fprintf(out, "%-*s  signature  flash  page  eeprom  fuses  factory   source\n", width,
+               "name");
+  for (const SimPart* part : parts) {
+    const int fuses = part->hasExtendedFuse ? 3 : part->hasHighFuse ? 2 : 1;
+    char factory[16];
+    if (fuses == 3) {
+      std::snprintf(factory, sizeof factory, "%02X,%02X,%02X", part->factoryLow, part->factoryHigh,
+                    part->factoryExtended);
+    } else if (fuses == 2) {
+      std::snprintf(factory, sizeof factory, "%02X,%02X", part->factoryLow, part->factoryHigh);
+    } else {
+      std::snprintf(factory, sizeof factory, "%02X", part->factoryLow);
+    }
+    std::fprintf(out, "%-*s  %02X%02X%02X     %-6u %-5u %-7u %-6d %-9s %s\n", width, part->name,
+                 part->signature[0], part->signature[1], part->signature[2], part->flashBytes,
+                 part->flashPageWords, part->eepromBytes, fuses, factory,
+                 part->fromPartsFile ? "parts.txt" : "built-in");
+  }
 }

@@ -2,12 +2,15 @@
 // The command line of korvo-sim.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 struct KorvoSimOptions {
   std::string link;
   std::string part = "ATmega644P";
+  std::string partsFile;  // --parts FILE; else the first parts.txt of tarnwick's places
+  bool listParts = false;
   std::string stateFile;
   std::string traceFile;
   double timeScale = 1.0;
@@ -24,9 +27,15 @@ struct KorvoSimOptions {
   bool version = false;
 };
 
-// Parses argv[1..]; false with a one-line reason on bad arguments. --help or
-// --version alone is enough (no --link needed).
+// Parses argv[1..]; false with a one-line reason on bad arguments. --help,
+// --version or --list-parts alone is enough (no --link needed). Reads the
+// parts.txt (--parts FILE, or the first of tarnwick's places) before it looks
+// --part up; its messages go to standard error.
 bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions* options,
                           std::string* error);
 
 const char* korvoSimHelpText();
+
+// --list-parts: a header line, then one line per part the simulator knows,
+// its name first.
+void printSimPartList(std::FILE* out);

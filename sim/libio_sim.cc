@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link_lpt/port_io_api.h"
 #include "sim/avr_target.h"
@@ -135,6 +136,22 @@ bool parseFault(const char* value, TargetFaults* faults, bool* plugged) {
 
 void configure() {
   CableModule& m = module();
+  // The user's parts, as pellory reads them (or the file PELLORY_SIM_PARTS
+  // names), so that a part of a parts.txt can be rehearsed too.
+  std::vector<std::string> partsMessages;
+  if (const char* path = environment("PELLORY_SIM_PARTS")) {
+    if (loadSimPartsFile(path, &partsMessages) < 0) {
+      return complain("PELLORY_SIM_PARTS", path, "a readable parts.txt");
+    }
+    for (const std::string& message : partsMessages) {
+      std::fprintf(stderr, "simulated cable: %s\n", message.c_str());
+    }
+  } else {
+    // pellory itself reports the faults of its own parts.txt.
+    for (const std::string& place : simPartsFilePlaces("pellory")) {
+      if (loadSimPartsFile(place, &partsMessages) >= 0) break;
+    }
+  }
   const SimPart* part = findSimPart("ATmega644P");
   if (const char* name = environment("PELLORY_SIM_PART")) {
     part = findSimPart(name);

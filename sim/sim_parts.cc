@@ -5,10 +5,23 @@
 //
 // The calibration byte is trimmed per chip at the factory; the values here are
 // typical readings, different per part so a test can tell them apart.
+//
+// Every other part comes from the generated table (catalogue/avr_libc_parts.h),
+// with avr-libc's default fuses as the factory's and its family's waits
+// (familyWaits), and from a parts.txt.
 
 #include "sim/sim_parts.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <sstream>
+
+#include "catalogue/avr_libc_parts.h"
+#include "catalogue/fuse_bits.h"
+#include "catalogue/parts_file.h"
 
 namespace {
 
@@ -43,6 +56,83 @@ const SimPart kParts[] = {
 #undef WAITS_9_45_90_45
 #undef WAITS_9_45_36_45
 
+// The generated parts and those of a parts.txt, made once and kept for the
+// run (SimPart holds plain pointers to them).
+struct ExtraParts {
+  std::deque<SimPart> generated;
+  std::deque<SimPart> user;
+  std::deque<std::string> userNames;
+  bool generatedMade = false;
+};
+
+ExtraParts& extraParts() {
+  static ExtraParts parts;
+  return parts;
+}
+
+bool sameSignature(const uint8_t* a, const uint8_t* b) {
+  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+const SimPart* handWrittenBySignature(const uint8_t signature[3]) {
+  for (const SimPart& part : kParts) {
+    if (sameSignature(part.signature, signature)) return &part;
+  }
+  return nullptr;
+}
+
+// A part of the generated table or a parts.txt, as the simulator models it.
+SimPart modelled(const char* name, const uint8_t signature[3], int32_t flashBytes,
+                 int32_t pageWords, int32_t eepromBytes, int32_t fuseCount, bool defaultsKnown,
+                 const uint8_t defaults[3], uint8_t calibration) {
+  SimPart part{};
+  part.name = name;
+  std::memcpy(part.signature, signature, 3);
+  part.flashBytes = static_cast<uint32_t>(flashBytes);
+  part.flashPageWords = static_cast<uint32_t>(pageWords);
+  part.eepromBytes = static_cast<uint32_t>(eepromBytes);
+  part.fuseCount = static_cast<uint8_t>(fuseCount);
+  part.hasExtendedFuse = fuseCount >= 3;
+  part.hasHighFuse = fuseCount >= 2;
+  // A new chip carries its defaults; where none are known, erased fuses.
+  part.factoryLow = defaultsKnown ? defaults[2] : 0xFF;
+  part.factoryHigh = defaultsKnown && fuseCount >= 2 ? defaults[1] : 0xFF;
+  part.factoryExtended = defaultsKnown && fuseCount >= 3 ? defaults[0] : 0xFF;
+  part.calibration = calibration;
+  const FamilyWaits waits = familyWaits(name);
+  part.chipEraseMicros = waits.chipErase;
+  part.flashPageMicros = waits.flashPage;
+  part.eepromByteMicros = waits.eepromByte;
+  part.fuseMicros = waits.fuse;
+  part.genericClock = true;
+  part.eesaveFuse = 0;
+  if (const PartFuseBits* bits = findFuseBits(signature)) {
+    for (size_t i = 0; i < bits->bitCount; ++i) {
+      if (std::strcmp(bits->bits[i].name, "EESAVE") == 0) {
+        part.eesaveFuse = bits->bits[i].fuseNumber;
+        part.eesaveMask = static_cast<uint8_t>(1u << bits->bits[i].bit);
+      }
+    }
+  }
+  return part;
+}
+
+void makeGeneratedParts() {
+  ExtraParts& extra = extraParts();
+  if (extra.generatedMade) return;
+  extra.generatedMade = true;
+  const AvrLibcPart* parts = avrLibcParts();
+  for (int i = 0; i < avrLibcPartCount(); ++i) {
+    const AvrLibcPart& p = parts[i];
+    if (handWrittenBySignature(p.signature) != nullptr) continue;
+    // A typical factory reading, different per part.
+    const uint8_t calibration = static_cast<uint8_t>(0x60 + i % 0x40);
+    extra.generated.push_back(modelled(p.name, p.signature, p.flashBytes, p.flashPageWords,
+                                       p.eepromBytes, p.fuseCount, p.defaultsKnown,
+                                       p.defaultFuses, calibration));
+  }
+}
+
 bool sameNameIgnoringCase(std::string_view a, const char* b) {
   std::string_view other(b);
   if (a.size() != other.size()) return false;
@@ -58,10 +148,117 @@ bool sameNameIgnoringCase(std::string_view a, const char* b) {
 }  // namespace
 
 const SimPart* findSimPart(std::string_view name) {
-  for (const SimPart& part : kParts) {
-    if (sameNameIgnoringCase(name, part.name)) return &part;
+  if (name.empty()) return nullptr;
+  makeGeneratedParts();
+  const ExtraParts& extra = extraParts();
+  for (const SimPart& part : extra.user) {
+    if (partNameMatches(part.name, name)) return &part;
   }
-  return nullptr;
+  const SimPart* found = nullptr;
+  for (const SimPart& part : kParts) {
+    if (sameNameIgnoringCase(name, part.name)) found = &part;
+  }
+  if (found == nullptr) {
+    // Any name of a generated row: the hand-written part with its signature
+    // ("ATmega48A" is the ATmega48), or the part made from the row.
+    if (const AvrLibcPart* row = findAvrLibcPart(name)) {
+      found = handWrittenBySignature(row->signature);
+      for (const SimPart& part : extra.generated) {
+        if (found == nullptr && sameSignature(part.signature, row->signature)) found = &part;
+      }
+    }
+  }
+  // A parts.txt part with the same signature stands in for the built-in one.
+  if (found != nullptr) {
+    for (const SimPart& part : extra.user) {
+      if (sameSignature(part.signature, found->signature)) return &part;
+    }
+  }
+  return found;
+}
+
+std::vector<const SimPart*> everySimPart() {
+  makeGeneratedParts();
+  std::vector<const SimPart*> every;
+  for (const SimPart& part : kParts) every.push_back(&part);
+  for (const SimPart& part : extraParts().generated) every.push_back(&part);
+  for (const SimPart& part : extraParts().user) every.push_back(&part);
+  return every;
+}
+
+int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages) {
+  std::ifstream in(path);
+  if (!in) return -1;
+  std::stringstream text;
+  text << in.rdbuf();
+  makeGeneratedParts();
+  ExtraParts& extra = extraParts();
+  int taken = 0;
+  for (const PartsFileLine& line : parsePartsText(text.str())) {
+    const std::string where = path + " line " + std::to_string(line.lineNumber) + ": ";
+    if (!line.fault.empty()) {
+      messages->push_back(where + line.fault + " - line skipped");
+      continue;
+    }
+    const PartRecord& record = line.part;
+    uint8_t defaults[3] = {record.defaultFuses[kExtendedFuseByte],
+                           record.defaultFuses[kHighFuseByte], record.defaultFuses[kLowFuseByte]};
+    extra.userNames.push_back(record.name);
+    SimPart part = modelled(extra.userNames.back().c_str(), record.signature, record.flashBytes,
+                            record.flashPageWords, record.eepromBytes, record.fuseCount,
+                            !record.noDefaultFuses, defaults,
+                            static_cast<uint8_t>(0xB0 + extra.user.size() % 0x40));
+    part.fromPartsFile = true;
+    bool replaced = false;
+    for (SimPart& old : extra.user) {
+      if (sameSignature(old.signature, part.signature)) {
+        old = part;
+        replaced = true;
+      }
+    }
+    if (!replaced) extra.user.push_back(part);
+    ++taken;
+  }
+  return taken;
+}
+
+std::vector<std::string> simPartsFilePlaces(const std::string& program) {
+  std::vector<std::string> places = {"./parts.txt"};
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    places.push_back(std::string(xdg) + "/" + program + "/parts.txt");
+  } else if (home != nullptr && home[0] != '\0') {
+    places.push_back(std::string(home) + "/.config/" + program + "/parts.txt");
+  }
+  const char* etc = std::getenv("AVRISP_ETC_ROOT");
+  places.push_back(std::string(etc != nullptr && etc[0] != '\0' ? etc : "/etc") + "/" + program +
+                   "/parts.txt");
+  return places;
+}
+
+// The datasheets' "Minimum Wait Delay Before Writing the Next Flash or EEPROM
+// Location" tables: the ATtiny13/13A (erase 4.0 ms, EEPROM 4.0 ms); the
+// ATmega48/88/168/328 family (EEPROM 3.6 ms). Other ATtiny parts take the
+// family default stated here, the ATtiny2313's and ATtiny25/45/85's figures
+// with the longer erase (9.0 ms erase, 4.5 ms flash, 4.0 ms EEPROM, 4.5 ms
+// fuse); every other part the megaAVR default of the ATmega16/32/644 sheets
+// (9.0, 4.5, 9.0, 4.5 ms).
+FamilyWaits familyWaits(std::string_view name) {
+  auto startsWith = [&](const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    if (name.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      if (std::tolower(static_cast<unsigned char>(name[i])) != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (startsWith("attiny13")) return {4000, 4500, 4000, 4500};
+  if (startsWith("attiny")) return {9 * kMs, 4500, 4000, 4500};
+  for (const char* family : {"atmega48", "atmega88", "atmega168", "atmega328"}) {
+    if (startsWith(family)) return {9 * kMs, 4500, 3600, 4500};
+  }
+  return {9 * kMs, 4500, 9 * kMs, 4500};
 }
 
 const SimPart* simParts() {

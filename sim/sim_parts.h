@@ -3,7 +3,9 @@
 // programs' catalogue, which it is there to check).
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 struct SimPart {
   const char* name;
@@ -20,9 +22,41 @@ struct SimPart {
   uint32_t flashPageMicros;
   uint32_t eepromByteMicros;
   uint32_t fuseMicros;
+  // For the parts made from the generated table or a parts.txt; the
+  // hand-written rows keep these defaults, which describe them.
+  uint8_t eesaveFuse = 2;     // fuse byte holding EESAVE (1 low, 2 high, 3 extended), 0 none
+  uint8_t eesaveMask = 0x08;  // its bit
+  bool genericClock = false;  // the clock from the fuse bit names (target_clock.cc)
+  uint8_t fuseCount = 0;      // 0: as hasHighFuse and hasExtendedFuse say
+  bool fromPartsFile = false;
 };
 
-// Part names are matched without regard to case; nullptr when unknown.
+// Part names are matched without regard to case; nullptr when unknown. Every
+// part answers to its name and, for a generated part that joins several with
+// '/', to each of them; a part of a parts.txt comes first, then the
+// hand-written parts, then the generated ones.
 const SimPart* findSimPart(std::string_view name);
+// The hand-written parts, checked by hand against their datasheets.
 const SimPart* simParts();
 int simPartCount();
+// Every part the simulators know: the hand-written ones, one for each
+// generated row whose signature none of them has (catalogue/avr_libc_parts.h),
+// then those of a parts.txt.
+std::vector<const SimPart*> everySimPart();
+
+// Reads a parts.txt (catalogue/parts_file.h gives the format) into the
+// simulators' table: a part whose signature is known replaces it for the
+// run. One message per bad line or replacement. -1 when the file cannot be
+// read, else the number of parts taken.
+int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages);
+// The places the program `program` ("tarnwick", "pellory") reads its
+// parts.txt from, in order; the simulator standing in for its hardware reads
+// the first that exists the same way.
+std::vector<std::string> simPartsFilePlaces(const std::string& program);
+
+// The datasheets' self-timed maxima for the part's family, microseconds:
+// t_WD_ERASE, t_WD_FLASH, t_WD_EEPROM, t_WD_FUSE.
+struct FamilyWaits {
+  uint32_t chipErase, flashPage, eepromByte, fuse;
+};
+FamilyWaits familyWaits(std::string_view name);

@@ -225,8 +225,7 @@ TEST_P(FuseInputRun, DecodingNamesEveryBitWithoutHardware) {
   ProcessOptions options;
   options.workingDirectory = dir.path();
   const char* program = GetParam() == Program::kTarnwick ? "tarnwick" : "pellory";
-  // Add "ATmega328P" here once it is in the part tables.
-  for (const char* part : {"ATmega2560", "atmega644p"}) {
+  for (const char* part : {"ATmega2560", "atmega644p", "ATmega328P"}) {
     ProcessResult decoded =
         runProcess(builtProgram(program), {"--decode-fuses", part, "62", "D9", "FF"}, options);
     EXPECT_EQ(decoded.exitStatus, 0) << decoded.output;

@@ -27,6 +27,7 @@ class PelloryStartupTest : public ::testing::Test {
     options.workingDirectory = dir_.path();
     options.environment = simulatedCableEnvironment(part, dir_.file("chip.state"));
     if (!fault.empty()) options.environment["PELLORY_SIM_FAULT"] = fault;
+    if (!simPartsFile_.empty()) options.environment["PELLORY_SIM_PARTS"] = simPartsFile_;
     options.standardInput = "";
     ProcessResult result = runProcess(builtProgram("pellory"), arguments, options);
     EXPECT_FALSE(result.timedOut);
@@ -38,6 +39,7 @@ class PelloryStartupTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  std::string simPartsFile_;  // parts only the simulated cable knows
 };
 
 TEST_F(PelloryStartupTest, AFactoryFreshChipIsReportedWithItsFusesAgainstTheDefaults) {
@@ -68,7 +70,12 @@ TEST_F(PelloryStartupTest, TheTwoFusePartAndAnUnknownPartGetTheirOwnReportLines)
                        "   Default fuses: d9 e4    Target fuses: 99 e1\n"))
       << twoFuses.output;
 
-  ProcessResult unknown = run("ATmega328P", {"-i"});
+  // Every catalogued part is simulated too: an unknown one is the simulator's
+  // own, from a parts.txt that pellory does not read.
+  mkdir(dir_.file("sim").c_str(), 0755);
+  simPartsFile_ = dir_.file("sim/parts.txt");
+  writeFile(simPartsFile_, "SimOnly 1E 95 77 32768 64 1024 3 62 D9 FF\n");
+  ProcessResult unknown = run("SimOnly", {"-i"});
   EXPECT_TRUE(contains(unknown.output,
                        "Target Processor Unrecognized but responding - default fuses unknown\n"
                        "   Target fuses: ff d9 62\n"))

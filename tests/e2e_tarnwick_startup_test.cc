@@ -110,7 +110,10 @@ TEST_F(TarnwickStartupTest, GivingUpAtThePromptEndsWithKorvoNotInstalled) {
 }
 
 TEST_F(TarnwickStartupTest, UnknownPartAndAbsentTargetAreReported) {
-  startKorvo(1, {"--part", "ATmega328P"});
+  // Every catalogued part is simulated too: an unknown one is the simulator's
+  // own, from a parts.txt that tarnwick does not read.
+  writeFile(dir.file("sim-parts.txt"), "SimOnly 1E 95 77 32768 64 1024 3 62 D9 FF\n");
+  startKorvo(1, {"--parts", dir.file("sim-parts.txt"), "--part", "SimOnly"});
   ProcessResult run = runTarnwick("");
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_NE(run.output.find(">\n\nTarget Processor Unrecognized but responding "

@@ -42,7 +42,8 @@ std::string identificationReplies(uint8_t echo, const char signature[3], uint8_t
 
 const char kAtmega644P[3] = {'\x1e', '\x96', '\x0a'};
 const char kAtmega32[3] = {'\x1e', '\x95', '\x02'};
-const char kAtmega328P[3] = {'\x1e', '\x95', '\x0f'};
+// A signature no row holds (the ATmega328P's is in the catalogue now).
+const char kUnknownPart[3] = {'\x1e', '\x95', '\x77'};
 
 class KorvoStartupTest : public ::testing::Test {
  protected:
@@ -130,7 +131,7 @@ TEST_F(KorvoStartupTest, TwoFusePartReportsHighAndLow) {
 
 TEST_F(KorvoStartupTest, UnknownPartShowsItsFusesWithoutARowToCompare) {
   korvoOnChannel(1);
-  korvo.play(">", identificationReplies(0x53, kAtmega328P, 0x62, 0xD9, 0xFF));
+  korvo.play(">", identificationReplies(0x53, kUnknownPart, 0x62, 0xD9, 0xFF));
   ASSERT_NE(start(), nullptr);
   EXPECT_EQ(session.target.processorIndex, -1);
   EXPECT_EQ(console.output(), kSignOnHeading + ">\n\n" +

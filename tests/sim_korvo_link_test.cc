@@ -36,7 +36,7 @@ TEST(KorvoSimOptions, BadArgumentsGiveOneLineReasons) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "--link PATH is required"},
       {{"--link"}, "option --link needs a value"},
-      {{"--link", "k", "--part", "ATtiny13"}, "unknown part 'ATtiny13'"},
+      {{"--link", "k", "--part", "ATtiny13B"}, "unknown part 'ATtiny13B'"},
       {{"--link", "k", "--time-scale", "0"},
        "option --time-scale: '0' is not a number above 0 "
        "and up to 1000"},
