@@ -229,9 +229,11 @@ def read_part(avr_gcc, mcu):
                 if used in sections and sections[used] != fuse:
                     raise ValueError("%s: %s names %s of fuse byte %d"
                                      % (mcu, macro, used, sections[used]))
+    mends = mend_defaults(defaults, bits) if len(defaults) == fuse_count else []
     return {
         "mcu": mcu,
         "name": name,
+        "mends": mends,
         "signature": tuple(value("SIGNATURE_%d" % i) & 0xFF for i in range(3)),
         "flash": value("FLASHEND") + 1,
         "page_words": value("SPM_PAGESIZE") // 2,
@@ -241,6 +243,29 @@ def read_part(avr_gcc, mcu):
         "defaults": defaults if len(defaults) == fuse_count else None,
         "bits": bits,
     }
+
+
+# The default fuses are what the "a" command writes without asking, so a
+# default may not switch the watchdog on for good, drive the clock out on a pin,
+# take the RESET pin or debugWIRE over, or end serial programming. Where avr-libc
+# gives such a value, that bit is mended and the rest kept.
+UNPROGRAMMED_IN_DEFAULTS = ("WDTON", "CKOUT", "RSTDISBL", "DWEN")
+PROGRAMMED_IN_DEFAULTS = ("SPIEN",)
+
+
+def mend_defaults(defaults, bits):
+    mends = []
+    for fuse, bit, bit_name in bits:
+        if fuse not in defaults:
+            continue
+        programmed = not (defaults[fuse] >> bit) & 1
+        if bit_name in UNPROGRAMMED_IN_DEFAULTS and programmed:
+            defaults[fuse] |= 1 << bit
+            mends.append("%s left unprogrammed" % bit_name)
+        elif bit_name in PROGRAMMED_IN_DEFAULTS and not programmed:
+            defaults[fuse] &= ~(1 << bit) & 0xFF
+            mends.append("%s left programmed" % bit_name)
+    return mends
 
 
 def read_exclusions():
@@ -328,6 +353,8 @@ def render(rows, kept_mcus):
             row["name"], ", ".join(hex_byte(b) for b in row["signature"]), row["flash"],
             row["page_words"], row["eeprom"], row["eeprom_page"], row["fuse_count"],
             "true" if known else "false", ", ".join(hex_byte(v) for v in values)))
+        if row.get("mends"):
+            emit("    // avr-libc's defaults mended: %s" % ", ".join(row["mends"]))
     emit("};")
     emit("")
     emit("constexpr PartFuseBits kFuseBits[] = {")
