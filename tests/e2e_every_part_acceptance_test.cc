@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/support/avr_examples.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
@@ -220,6 +221,71 @@ std::string caseName(const ::testing::TestParamInfo<PartCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NewParts, EveryPartAcceptance, ::testing::ValuesIn(kParts), caseName);
+
+// Parts users name that have no example firmware: data at the bottom and in
+// the last page of flash (past 64 KiB on the AT90USB1286, so the extended
+// address is exercised), and EEPROM, read back byte for byte.
+struct BareCase {
+  Program program;
+  const char* part;
+  uint32_t flashBytes;
+  uint32_t eepromBytes;
+};
+
+class BarePartRoundTrip : public ::testing::TestWithParam<BareCase> {
+ protected:
+  void SetUp() override {
+    if (!haveTool("srec_cat")) GTEST_SKIP() << "needs srecord (scripts/install-deps.sh)";
+  }
+  TempDir dir_;
+};
+
+TEST_P(BarePartRoundTrip, ProgramsVerifiesAndReadsBackByteForByte) {
+  const BareCase& c = GetParam();
+  std::vector<uint8_t> flash(c.flashBytes, 0xFF);
+  std::vector<uint8_t> bottom = randomBytes(1000, 7);
+  std::vector<uint8_t> top = randomBytes(256, 8);
+  std::copy(bottom.begin(), bottom.end(), flash.begin());
+  std::copy(top.begin(), top.end(), flash.end() - 256);
+  std::vector<uint8_t> eeprom = randomBytes(c.eepromBytes, 9);
+  writeFile(dir_.file("image.hex"), intelHexText(flash));
+  writeFile(dir_.file("settings.hex"), intelHexText(eeprom));
+  SimulatedRuns sim(c.program, dir_);
+
+  ProcessResult download = sim.run(c.part, {"-dfimage.hex", "-desettings.hex"});
+  ASSERT_FALSE(download.timedOut);
+  EXPECT_EQ(download.exitStatus, 0) << download.output;
+  EXPECT_TRUE(contains(download.output, "\nTarget matches image.hex\n")) << download.output;
+  EXPECT_TRUE(contains(download.output, "Target matches settings.hex\n")) << download.output;
+
+  ProcessResult upload = sim.run(c.part, {"-ufflash.hex", "-ueeeprom.hex"});
+  ASSERT_FALSE(upload.timedOut);
+  EXPECT_EQ(upload.exitStatus, 0) << upload.output;
+  EXPECT_TRUE(hexToBinary(dir_.file("flash.hex"), dir_.file("flash.bin")) ==
+              std::string(flash.begin(), flash.end()))
+      << "flash upload differs from the image";
+  EXPECT_TRUE(hexToBinary(dir_.file("eeprom.hex"), dir_.file("eeprom.bin")) ==
+              std::string(eeprom.begin(), eeprom.end()))
+      << "EEPROM upload differs from the file";
+  sim.expectNoViolations(2);
+}
+
+const BareCase kBareParts[] = {
+    {Program::kTarnwick, "ATmega16U2", 16384, 512},
+    {Program::kTarnwick, "ATmega324P", 32768, 1024},
+    {Program::kTarnwick, "AT90USB1286", 131072, 4096},
+    {Program::kPellory, "ATmega16U2", 16384, 512},
+    {Program::kPellory, "ATmega324P", 32768, 1024},
+    {Program::kPellory, "AT90USB1286", 131072, 4096},
+};
+
+std::string bareCaseName(const ::testing::TestParamInfo<BareCase>& info) {
+  return std::string(info.param.program == Program::kTarnwick ? "tarnwick_" : "pellory_") +
+         info.param.part;
+}
+
+INSTANTIATE_TEST_SUITE_P(UsersParts, BarePartRoundTrip, ::testing::ValuesIn(kBareParts),
+                         bareCaseName);
 
 // The prebuilt HEX files in examples/ are what examples/build.sh makes.
 TEST(PrebuiltExamples, AreWhatTheToolchainBuilds) {
