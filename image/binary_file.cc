@@ -4,7 +4,7 @@
 #include <cctype>
 #include <limits>
 
-#include "image/output_file.h"
+#include "image/upload_writing.h"
 
 bool namesBinaryFile(const std::string& path) {
   static const char kSuffix[] = ".bin";
@@ -27,19 +27,7 @@ BinaryLoadResult loadBinaryImage(const char* bytes, size_t size, ImageBuffer& lo
 int writeBinaryFile(const std::string& path, const ImageBuffer& readImage, int32_t n,
                     OutputSink& console) {
   n = std::clamp<int32_t>(n, 0, kImageBytes);
-  OutputFile uploadFile;
-  if (!uploadFile.open(path)) {
-    console.print("Can't open output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  console.print("Write Flash/EEPROM data to %s\n", path.c_str());
-  const bool written =
-      uploadFile.write(reinterpret_cast<const char*>(readImage.data()), static_cast<size_t>(n));
-  if (!written || !uploadFile.commit()) {
-    console.print("Error writing output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  return 1;
+  return writeUploadFile(path, console, [&](const UploadWriter& write) {
+    return write(reinterpret_cast<const char*>(readImage.data()), static_cast<size_t>(n));
+  });
 }

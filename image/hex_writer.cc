@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "image/output_file.h"
+#include "image/upload_writing.h"
 
 namespace {
 
@@ -124,20 +124,7 @@ bool writeHexRecords(std::ostream& uploadStream, const ImageBuffer& readImage, i
 
 int writeHexFile(const std::string& path, const ImageBuffer& readImage, int32_t n,
                  int hexRecordType, OutputSink& console) {
-  OutputFile uploadFile;
-  if (!uploadFile.open(path)) {
-    console.print("Can't open output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  console.print("Write Flash/EEPROM data to %s\n", path.c_str());
-  const bool formatted = formatHexRecords(
-      readImage, n, hexRecordType,
-      [&](const char* text, size_t length) { return uploadFile.write(text, length); });
-  if (!formatted || !uploadFile.commit()) {
-    console.print("Error writing output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  return 1;
+  return writeUploadFile(path, console, [&](const UploadWriter& write) {
+    return formatHexRecords(readImage, n, hexRecordType, write);
+  });
 }

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "image/output_file.h"
+#include "image/upload_writing.h"
 
 namespace {
 
@@ -109,22 +109,9 @@ bool formatSrecRecords(const ImageBuffer& readImage, int32_t n, int addressBytes
 
 int writeSrecFile(const std::string& path, const ImageBuffer& readImage, int32_t n,
                   OutputSink& console) {
-  OutputFile uploadFile;
-  if (!uploadFile.open(path)) {
-    console.print("Can't open output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  console.print("Write Flash/EEPROM data to %s\n", path.c_str());
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const bool formatted = formatSrecRecords(
-      readImage, n, srecAddressBytes(path, n), name,
-      [&](const char* text, size_t length) { return uploadFile.write(text, length); });
-  if (!formatted || !uploadFile.commit()) {
-    console.print("Error writing output file %s\n", path.c_str());
-    console.print("   %s: %s\n", path.c_str(), uploadFile.error().c_str());
-    return -1;
-  }
-  return 1;
+  return writeUploadFile(path, console, [&](const UploadWriter& write) {
+    return formatSrecRecords(readImage, n, srecAddressBytes(path, n), name, write);
+  });
 }
