@@ -122,8 +122,16 @@ TEST_F(LinkFaultTest, ABytePutOutOfStepDuringAnUploadIsCaughtAndTheStretchReadAg
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProcessResult result = uploadThroughFaults(c.command, c.file, c.first, c.second);
-    // One fault is recovered from: the stretch it hit is read again.
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    if (c.second.kind == LineFault::kNone) {
+      // One fault is recovered from: the stretch it hit is read again.
+      EXPECT_EQ(result.exitStatus, 0) << result.output;
+    } else {
+      // Where the second fault lands depends on how many answers were in
+      // flight when the first was seen: in the drained bytes (recovered), or
+      // in the second reading of the stretch (status 4). Either way the file
+      // is right or the earlier one, as checked above; never a shifted one.
+      EXPECT_TRUE(result.exitStatus == 0 || result.exitStatus == 4) << result.output;
+    }
   }
 }
 

@@ -132,10 +132,14 @@ class ManExamples : public ::testing::Test {
     const std::string run = dir.file("tmp/run");
     ProcessOptions making;
     runProcess("/bin/mkdir", {"-p", run, dir.file("tmp/bin"), dir.file("tmp/home")}, making);
+    // Copies, not links: the namespace puts its own folder over /tmp, where the
+    // build tree itself may lie.
     for (const char* program : {"tarnwick", "pellory", "sim/korvo-sim"}) {
       const std::string name = std::string(program).substr(std::string(program).rfind('/') + 1);
-      runProcess("/bin/ln", {"-s", builtProgram(program), dir.file("tmp/bin/" + name)}, making);
+      runProcess("/bin/cp", {builtProgram(program), dir.file("tmp/bin/" + name)}, making);
     }
+    runProcess("/bin/mkdir", {"-p", dir.file("tmp/simlib")}, making);
+    runProcess("/bin/cp", {builtProgram("sim") + "/libio.so", dir.file("tmp/simlib/")}, making);
     writeFile(run + "/blink.hex", readFile(examples_ + "/blink.hex"));
     writeFile(run + "/eeprom_data.eep.hex", readFile(examples_ + "/eeprom_data.eep.hex"));
     writeRealCalibration(run);
@@ -159,7 +163,7 @@ class ManExamples : public ::testing::Test {
         {"XDG_STATE_HOME", "/tmp/home/.local/state"},
         {"MAKE_TARGET", example.makeTarget},
         // This machine's Marlow cable is the simulated one.
-        {"LD_LIBRARY_PATH", builtProgram("sim")},
+        {"LD_LIBRARY_PATH", "/tmp/simlib"},
         {"PELLORY_SIM_PART", "ATmega644P"},
         {"PELLORY_SIM_TIME_SCALE", scale},
         {"PELLORY_SIM_STATE", "/tmp/cable.state"},
