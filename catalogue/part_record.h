@@ -2,8 +2,9 @@
 // One supported AVR part and the table the programs identify targets against.
 //
 // The table has three parts, in this order: rows 0 to 12, each program's own
-// (catalogue/part_tables.cc, fixed by the specification, positions and all);
-// then the rows generated from avr-libc (catalogue/avr_libc_parts.cc), in one
+// (catalogue/part_tables.cc, fixed in value and position, since flows test
+// rows by index); then the rows generated from avr-libc
+// (catalogue/avr_libc_parts.cc), in one
 // order for both programs, leaving out the signatures rows 0 to 12 already
 // hold; then the parts of the user's parts.txt (catalogue/parts_file.h), which
 // are appended, or written over the row whose signature they share.
@@ -26,8 +27,8 @@ struct PartRecord {
   // or 1 (low alone). For every row but row 1, defaultFuses holds byte 0
   // extended, byte 1 high, byte 2 low, whatever the count: a byte the part
   // lacks is 0xFF there and is neither compared nor written. Byte 3 is never
-  // read. The two-fuse ATmega32 row (row 1, built in) keeps the layout the
-  // specification gives it: high in byte 0 and low in byte 1.
+  // read. The two-fuse ATmega32 row (row 1, built in) keeps its original
+  // layout: high in byte 0 and low in byte 1.
   int32_t fuseCount;
   uint8_t defaultFuses[4];
   int32_t flashPageWords;
