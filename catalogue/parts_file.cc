@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "catalogue/avr_libc_parts.h"
@@ -170,15 +169,11 @@ std::vector<PartsFileLine> parsePartsText(const std::string& text) {
   return lines;
 }
 
-int readPartsFile(PartCatalogue& catalogue, const std::string& path,
-                  std::vector<std::string>* messages) {
-  std::ifstream in(path);
-  if (!in) return -1;
-  std::stringstream text;
-  text << in.rdbuf();
+int addPartsText(PartCatalogue& catalogue, const std::string& path, const std::string& text,
+                 std::vector<std::string>* messages) {
   int taken = 0;
   char where[32];
-  for (const PartsFileLine& line : parsePartsText(text.str())) {
+  for (const PartsFileLine& line : parsePartsText(text)) {
     std::snprintf(where, sizeof where, " line %d: ", line.lineNumber);
     if (!line.fault.empty()) {
       messages->push_back(path + where + line.fault + " - line skipped");

@@ -15,6 +15,7 @@
 // A line whose signature a row already holds replaces that row for the run;
 // any other good line is appended. A bad line is skipped, with a message.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,12 @@ struct PartsFileLine {
 // nor a comment.
 std::vector<PartsFileLine> parsePartsText(const std::string& text);
 
-// Reads `path` into the catalogue. Every bad line, every replacement and a
-// full table adds one line (without line end) to `messages`, naming the file
-// and the line. Returns the number of parts taken, or -1 when the file cannot
-// be read.
-int readPartsFile(PartCatalogue& catalogue, const std::string& path,
-                  std::vector<std::string>* messages);
+// The largest parts.txt read: some thousand lines, far more than any user's.
+constexpr size_t kPartsFileLimit = size_t{1} << 20;
+
+// Adds the parts of `text`, read from `path`, to the catalogue. Every bad
+// line, every replacement and a full table adds one line (without line end)
+// to `messages`, naming the file and the line. Returns the number of parts
+// taken.
+int addPartsText(PartCatalogue& catalogue, const std::string& path, const std::string& text,
+                 std::vector<std::string>* messages);

@@ -11,6 +11,7 @@
 #include "run/regular_file.h"
 #include "run/run_settings.h"
 #include "run/text_util.h"
+#include "run/user_folders.h"
 
 namespace {
 
@@ -145,20 +146,7 @@ std::vector<std::string> configurationPlaces(const Profile& profile) {
 }
 
 std::vector<std::string> configurationPlacesFor(const Profile& profile, const std::string& name) {
-  const std::string program = profile.programName;
-  std::vector<std::string> places = {"./" + name};
-  // XDG's base-directory rules ignore a relative XDG_CONFIG_HOME.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    places.push_back(std::string(xdg) + "/" + program + "/" + name);
-  } else if (home != nullptr && home[0] != '\0') {
-    places.push_back(std::string(home) + "/.config/" + program + "/" + name);
-  }
-  const char* etc = std::getenv("AVRISP_ETC_ROOT");
-  places.push_back(std::string(etc != nullptr && etc[0] != '\0' ? etc : "/etc") + "/" + program +
-                   "/" + name);
-  return places;
+  return configurationFilePlaces(profile.programName, name);
 }
 
 int readConfiguration(const Profile& profile, RunSettings& settings, Console& console) {
@@ -184,6 +172,18 @@ int readConfiguration(const Profile& profile, RunSettings& settings, Console& co
   std::fclose(file);
   settings.unknownKeysReported = true;
   return 1;
+}
+
+int readPartsFile(PartCatalogue& catalogue, const std::string& path,
+                  std::vector<std::string>* messages) {
+  // Read at every start from the current folder: a FIFO in its place must
+  // not stall the run.
+  std::string text, reason;
+  if (!readRegularFileText(path, kPartsFileLimit, text, reason)) {
+    if (reason == kNotRegularFileReason) messages->push_back(path + " is not a regular file - ignored");
+    return -1;
+  }
+  return addPartsText(catalogue, path, text, messages);
 }
 
 std::string readUserParts(const Profile& profile, PartCatalogue& catalogue,

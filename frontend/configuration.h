@@ -25,5 +25,11 @@ std::vector<std::string> configurationPlacesFor(const Profile& profile, const st
 // into the catalogue (catalogue/parts_file.h gives the format). Each message
 // (a bad line, a replaced part) is one line, without its line end. Returns the
 // path read, or "" when there is no parts.txt.
+// Reads the parts.txt at `path` into the catalogue (catalogue/parts_file.h
+// gives the format and the messages). Returns the number of parts taken, or
+// -1 when the file cannot be read or is no regular file.
+int readPartsFile(PartCatalogue& catalogue, const std::string& path,
+                  std::vector<std::string>* messages);
+
 std::string readUserParts(const Profile& profile, PartCatalogue& catalogue,
                           std::vector<std::string>* messages);

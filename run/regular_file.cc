@@ -48,3 +48,25 @@ std::FILE* openRegularStream(const std::string& path, OutputSink& console) {
   if (stream == nullptr) ::close(fd);
   return stream;
 }
+
+bool readRegularFileText(const std::string& path, size_t limit, std::string& text,
+                         std::string& reason) {
+  text.clear();
+  const int fd = openRegularFile(path, reason);
+  if (fd < 0) return false;
+  char block[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || text.size() + static_cast<size_t>(got) > limit) {
+      reason = got < 0 ? std::strerror(errno) : "File too large";
+      ::close(fd);
+      text.clear();
+      return false;
+    }
+    if (got == 0) break;
+    text.append(block, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}

@@ -4,6 +4,7 @@
 // plain file cannot stall the run: a FIFO would block the open for ever, and
 // /dev/zero or a folder would be read without end or fail part way.
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -23,3 +24,8 @@ int openRegularFile(const std::string& path, std::string& reason);
 // opened gives nullptr silently; one that names something else also gives
 // nullptr, after one line on the console saying it is ignored.
 std::FILE* openRegularStream(const std::string& path, OutputSink& console);
+
+// The whole text of the regular file at `path`, opened as openRegularFile
+// opens it; false, with `reason`, when it cannot be, or is longer than `limit`.
+bool readRegularFileText(const std::string& path, size_t limit, std::string& text,
+                         std::string& reason);

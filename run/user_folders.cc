@@ -26,3 +26,20 @@ bool makeUserFolder(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+std::vector<std::string> configurationFilePlaces(const std::string& programName,
+                                                 const std::string& fileName) {
+  std::vector<std::string> places = {"./" + fileName};
+  // XDG's base-directory rules ignore a relative XDG_CONFIG_HOME.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg != nullptr && xdg[0] == '/') {
+    places.push_back(std::string(xdg) + "/" + programName + "/" + fileName);
+  } else if (home != nullptr && home[0] != '\0') {
+    places.push_back(std::string(home) + "/.config/" + programName + "/" + fileName);
+  }
+  const char* etc = std::getenv("AVRISP_ETC_ROOT");
+  places.push_back(std::string(etc != nullptr && etc[0] != '\0' ? etc : "/etc") + "/" +
+                   programName + "/" + fileName);
+  return places;
+}

@@ -4,6 +4,7 @@
 // state folder (things worth keeping, such as the prompt history).
 
 #include <string>
+#include <vector>
 
 enum class UserFolder { kCache, kState };
 
@@ -16,3 +17,9 @@ std::string userFolder(UserFolder kind, const std::string& programName);
 // Creates `path` and any missing folders above it, private to the user (0700)
 // as the rules ask; true when the folder is there afterwards.
 bool makeUserFolder(const std::string& path);
+
+// Where `programName` looks for the configuration file `fileName`, in order:
+// the current folder, $XDG_CONFIG_HOME/<program>/ (else ~/.config/<program>/),
+// then /etc/<program>/ ($AVRISP_ETC_ROOT in place of /etc, for tests).
+std::vector<std::string> configurationFilePlaces(const std::string& programName,
+                                                 const std::string& fileName);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "run/user_folders.h"
 #include "sim/sim_parts.h"
 
 namespace {
@@ -120,7 +121,7 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
       return false;
     }
   } else {
-    for (const std::string& place : simPartsFilePlaces("tarnwick")) {
+    for (const std::string& place : configurationFilePlaces("tarnwick", "parts.txt")) {
       if (loadSimPartsFile(place, &messages) >= 0) break;
     }
   }

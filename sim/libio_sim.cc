@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "link_lpt/port_io_api.h"
+#include "run/user_folders.h"
 #include "sim/avr_target.h"
 #include "sim/simulated_cable.h"
 
@@ -148,7 +149,7 @@ void configure() {
     }
   } else {
     // pellory itself reports the faults of its own parts.txt.
-    for (const std::string& place : simPartsFilePlaces("pellory")) {
+    for (const std::string& place : configurationFilePlaces("pellory", "parts.txt")) {
       if (loadSimPartsFile(place, &partsMessages) >= 0) break;
     }
   }

@@ -16,12 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <sstream>
 
 #include "catalogue/avr_libc_parts.h"
 #include "catalogue/fuse_bits.h"
 #include "catalogue/parts_file.h"
+#include "run/regular_file.h"
 
 namespace {
 
@@ -187,14 +186,15 @@ std::vector<const SimPart*> everySimPart() {
 }
 
 int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages) {
-  std::ifstream in(path);
-  if (!in) return -1;
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text, reason;
+  if (!readRegularFileText(path, kPartsFileLimit, text, reason)) {
+    if (reason == kNotRegularFileReason) messages->push_back(path + " is not a regular file - ignored");
+    return -1;
+  }
   makeGeneratedParts();
   ExtraParts& extra = extraParts();
   int taken = 0;
-  for (const PartsFileLine& line : parsePartsText(text.str())) {
+  for (const PartsFileLine& line : parsePartsText(text)) {
     const std::string where = path + " line " + std::to_string(line.lineNumber) + ": ";
     if (!line.fault.empty()) {
       messages->push_back(where + line.fault + " - line skipped");
@@ -222,20 +222,6 @@ int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages
   return taken;
 }
 
-std::vector<std::string> simPartsFilePlaces(const std::string& program) {
-  std::vector<std::string> places = {"./parts.txt"};
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    places.push_back(std::string(xdg) + "/" + program + "/parts.txt");
-  } else if (home != nullptr && home[0] != '\0') {
-    places.push_back(std::string(home) + "/.config/" + program + "/parts.txt");
-  }
-  const char* etc = std::getenv("AVRISP_ETC_ROOT");
-  places.push_back(std::string(etc != nullptr && etc[0] != '\0' ? etc : "/etc") + "/" + program +
-                   "/parts.txt");
-  return places;
-}
 
 // The datasheets' "Minimum Wait Delay Before Writing the Next Flash or EEPROM
 // Location" tables: the ATtiny13/13A (erase 4.0 ms, EEPROM 4.0 ms); the

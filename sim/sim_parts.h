@@ -49,10 +49,6 @@ std::vector<const SimPart*> everySimPart();
 // run. One message per bad line or replacement. -1 when the file cannot be
 // read, else the number of parts taken.
 int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages);
-// The places the program `program` ("tarnwick", "pellory") reads its
-// parts.txt from, in order; the simulator standing in for its hardware reads
-// the first that exists the same way.
-std::vector<std::string> simPartsFilePlaces(const std::string& program);
 
 // The datasheets' self-timed maxima for the part's family, microseconds:
 // t_WD_ERASE, t_WD_FLASH, t_WD_EEPROM, t_WD_FUSE.

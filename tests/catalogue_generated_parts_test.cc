@@ -3,6 +3,7 @@
 // headers by scripts/generate_parts.py; and the user's parts.txt.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "catalogue/fuse_bits.h"
 #include "catalogue/part_record.h"
 #include "catalogue/parts_file.h"
+#include "frontend/configuration.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -382,6 +384,21 @@ TEST(PartsFile, AKnownSignatureReplacesItsRowAndTheRestAreAppended) {
   EXPECT_FALSE(partHasDefaultFuses(catalogue.rows[static_cast<size_t>(m328)]));
   EXPECT_EQ(findPartByName(catalogue, "ATmega328PB"), before);
   EXPECT_EQ(readPartsFile(catalogue, dir.file("missing.txt"), &messages), -1);
+}
+
+// Read at every start from the current folder: a FIFO there (no writer, so
+// an ordinary open would wait for ever) or a folder is passed over.
+TEST(PartsFile, OnlyARegularFileIsRead) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("parts.txt").c_str(), 0600), 0);
+  PartCatalogue catalogue;
+  const int before = fillFullCatalogue(catalogue, korvoPartRows());
+  std::vector<std::string> messages;
+  EXPECT_EQ(readPartsFile(catalogue, dir.file("parts.txt"), &messages), -1);
+  EXPECT_EQ(readPartsFile(catalogue, dir.path(), &messages), -1);
+  EXPECT_EQ(catalogue.partCount, before);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], dir.file("parts.txt") + " is not a regular file - ignored");
 }
 
 // A replaced ATmega32 row is an ordinary two-fuse row: its defaults are laid

@@ -11,6 +11,7 @@
 
 #include "catalogue/avr_libc_parts.h"
 #include "catalogue/part_record.h"
+#include "run/user_folders.h"
 #include "sim/avr_target.h"
 #include "sim/sim_parts.h"
 #include "sim/target_clock.h"
@@ -185,7 +186,7 @@ TEST(SimEveryPart, APartsFileAddsAndReplacesParts) {
   EXPECT_EQ(part->factoryExtended, 0xF7);
   EXPECT_EQ(everySimPart().back(), part);
   EXPECT_EQ(loadSimPartsFile(dir.file("none.txt"), &messages), -1);
-  std::vector<std::string> places = simPartsFilePlaces("tarnwick");
+  std::vector<std::string> places = configurationFilePlaces("tarnwick", "parts.txt");
   EXPECT_EQ(places.front(), "./parts.txt");
   EXPECT_NE(places.back().find("/tarnwick/parts.txt"), std::string::npos);
 }
