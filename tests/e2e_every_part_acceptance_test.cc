@@ -55,28 +55,6 @@ const PartCase kParts[] = {
     {Program::kPellory, "ATmega8", "ATmega8/ATmega8A", 2, "d9 e1", "e1,d1,ff", "d1 e1"},
 };
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool haveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string hexToBinary(const std::string& hex, const std::string& bin) {
-  std::string command = "srec_cat " + hex + " -intel -o " + bin + " -binary 2>&1";
-  if (std::system(command.c_str()) != 0) return "<srec_cat failed on " + hex + ">";
-  return readFile(bin);
-}
-
-std::string trimmedOfErased(std::string data) {
-  size_t end = data.find_last_not_of('\xff');
-  data.resize(end == std::string::npos ? 0 : end + 1);
-  return data;
-}
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }

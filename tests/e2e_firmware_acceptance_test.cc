@@ -31,29 +31,6 @@ std::string partName(const AcceptanceCase& c) {
   return rows[static_cast<size_t>(c.row)].name;
 }
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-bool haveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Binary image of a HEX file as srec_cat reads it (checksums checked).
-std::string hexToBinary(const std::string& hex, const std::string& bin) {
-  std::string command = "srec_cat " + hex + " -intel -o " + bin + " -binary 2>&1";
-  if (std::system(command.c_str()) != 0) return "<srec_cat failed on " + hex + ">";
-  return readFile(bin);
-}
-
-std::string trimmedOfErased(std::string data) {
-  size_t end = data.find_last_not_of('\xff');
-  data.resize(end == std::string::npos ? 0 : end + 1);
-  return data;
-}
-
 class FirmwareAcceptance : public ::testing::TestWithParam<AcceptanceCase> {
  protected:
   void SetUp() override {

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "tests/support/run_process.h"
+#include "tests/support/temp_dir.h"
 
 bool haveAvrToolchain() {
   return std::system(
@@ -29,4 +32,26 @@ std::string builtExamples(const std::string& mcu) {
     std::system(("rm -rf " + scratch).c_str());  // another process won the race
   }
   return done;
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool haveTool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string hexToBinary(const std::string& hex, const std::string& bin) {
+  std::string command = "srec_cat " + hex + " -intel -o " + bin + " -binary 2>&1";
+  if (std::system(command.c_str()) != 0) return "<srec_cat failed on " + hex + ">";
+  return readFile(bin);
+}
+
+std::string trimmedOfErased(std::string data) {
+  size_t end = data.find_last_not_of('\xff');
+  data.resize(end == std::string::npos ? 0 : end + 1);
+  return data;
 }

@@ -12,3 +12,16 @@ bool haveAvrToolchain();
 // eeprom_data, and eeprom_data.eep.hex/.bin. Built once per build tree; ""
 // when the build failed.
 std::string builtExamples(const std::string& mcu);
+
+// `text` in lower case, as avr-gcc's -mmcu takes a part's name.
+std::string lower(std::string text);
+
+// True when `name` is a command on the path.
+bool haveTool(const std::string& name);
+
+// Binary image of a HEX file as srec_cat reads it (checksums checked), written
+// to `bin` and returned; a text saying so when srec_cat failed.
+std::string hexToBinary(const std::string& hex, const std::string& bin);
+
+// `data` without its trailing 0xFF bytes, as an erased chip pads an image.
+std::string trimmedOfErased(std::string data);
