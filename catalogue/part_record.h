@@ -40,6 +40,14 @@ struct PartRecord {
   // writing the defaults refuses. defaultFuses is then all 0xFF.
   bool noDefaultFuses = false;
   PartOrigin origin = PartOrigin::kBuiltIn;
+  // From the part's datasheet (scripts/datasheet_facts.txt): whether its
+  // serial programming instructions include Poll RDY/BSY, and the t_WD waits
+  // a host keeps instead where they do not, in microseconds (0: not known).
+  bool hasPollReady = true;
+  uint32_t eraseWaitMicros = 0;
+  uint32_t flashWaitMicros = 0;
+  uint32_t eepromWaitMicros = 0;
+  uint32_t fuseWaitMicros = 0;
 };
 
 constexpr int kCatalogueRows = 13;
