@@ -504,7 +504,7 @@ def apply_facts(part, fact, report):
         part["mends"] = mend_defaults(part["defaults"], part["bits"])
     if "isp_ending" in fact:
         ending = fact["isp_ending"]
-        if [(f, b) for f, b, _ in ending] != [(f, b) for f, b, _ in part["ending"]]:
+        if ending != part["ending"]:
             note("ISP-ending bits", ending_text(part["ending"]), ending_text(ending))
         named = {(f, b): n for f, b, n in part["bits"]}
         for fuse, bit, bit_name in ending:
@@ -556,6 +556,11 @@ def join_rows(parts, report):
         if part["clock"] and part["clock"] != row["clock"]:
             report.append((row["name"], "clock codes", clocked["name"] + "'s decode the row",
                            part["name"] + "'s differ"))
+    for part in parts[1:]:
+        if part["ending"] != first["ending"]:
+            report.append((row["name"], "variants' ISP-ending bits (the row guards both)",
+                           first["name"] + ": " + ending_text(first["ending"]),
+                           part["name"] + ": " + ending_text(part["ending"])))
     ending = {}
     for part in parts:
         for fuse, bit, bit_name in part["ending"]:
