@@ -441,9 +441,10 @@ def parse_clock(value):
             continue
         span, _, meaning = entry.partition("=")
         first, _, last = span.strip().partition("-")
-        first, last = int(first, 2), int(last or first, 2)
+        # Datasheets write ranges highest first ("1111 - 1000"); either order is taken.
+        first, last = sorted((int(first, 2), int(last or first, 2)))
         meaning = meaning.strip()
-        if first > last or last >= 1 << width or not meaning:
+        if last >= 1 << width or not meaning:
             raise ValueError("bad clock code " + entry)
         kind = "r" if meaning.lower().startswith("reserved") else (
             "i" if "internal" in meaning.lower() else "e")

@@ -19,7 +19,7 @@ isp-ending high.5=SPIEN ext.0=RSTDISBL | Extended Fuse Byte
 poll no | Instruction Set
 twd erase=9000 flash=4500 eeprom=9000 fuse=4500 | Minimum Wait Delay
 eeprom-page none | Instruction Set
-clock low.3-0 0000=external clock; 0001=reserved; 0010=calibrated internal RC oscillator; 0011-0111=reserved; 1000-1111=crystal oscillator | Clocking Options
+clock low.3-0 0000=external clock; 0001=reserved; 0010=calibrated internal RC oscillator; 0011-0111=reserved; 1111 - 1000=crystal oscillator | Clocking Options
 part ATmega169
 twd unknown | not reached
 """
