@@ -1,6 +1,7 @@
 #pragma once
 // The parts avr-libc's device headers describe that the ISP instruction set
-// programs, as scripts/generate_parts.py writes them into avr_libc_parts.cc.
+// programs, corrected by the datasheet facts (scripts/datasheet_facts.txt), as
+// scripts/generate_parts.py writes them into avr_libc_parts.cc.
 // Both programs' catalogues and the simulators grow from this one table.
 
 #include <cstdint>
@@ -14,10 +15,19 @@ struct AvrLibcPart {
   int32_t flashBytes;
   int32_t flashPageWords;
   int32_t eepromBytes;
-  int32_t eepromPageBytes;  // 0 where avr-libc gives none
+  int32_t eepromPageBytes;  // 0: no EEPROM page instructions, or none known
   int32_t fuseCount;        // 1 low; 2 low, high; 3 low, high, extended
   bool defaultsKnown;       // avr-libc gives a default for every fuse byte
   uint8_t defaultFuses[3];  // extended, high, low; 0xFF where absent or unknown
+  // From scripts/datasheet_facts.txt: whether any part of the row has facts
+  // (its defaults are then the datasheet's factory values where known), and
+  // Poll RDY/BSY and the t_WD waits in microseconds (0: not known).
+  bool factsKnown;
+  bool hasPollReady;
+  uint32_t eraseWaitMicros;
+  uint32_t flashWaitMicros;
+  uint32_t eepromWaitMicros;
+  uint32_t fuseWaitMicros;
 };
 
 // The generated rows, in the generator's order (by name).

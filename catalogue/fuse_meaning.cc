@@ -14,6 +14,11 @@ constexpr const char* kDebugWireOn =
     "would be programmed: debugWIRE takes over the RESET pin and serial programming "
     "stops working; only a debugWIRE debugger or a high-voltage programmer can undo this";
 
+constexpr const char* kReservedClock =
+    "would select a clock code the datasheet calls reserved: the chip may never start "
+    "its clock, and serial programming needs it; only a high-voltage programmer can undo "
+    "this";
+
 bool programmed(uint8_t value, const FuseBit& bit) {
   return (value & (1u << bit.bit)) == 0;
 }
@@ -79,6 +84,24 @@ ClockSelection fourBitClock(unsigned code, bool megaWithBootSection) {
   return selection;
 }
 
+ClockSelection datasheetClock(const ClockTable& table, uint8_t low) {
+  const int width = table.highBit - table.field.bit + 1;
+  const unsigned code = (low >> table.field.bit) & ((1u << width) - 1);
+  ClockSelection selection;
+  for (int i = width - 1; i >= 0; --i) selection.code.push_back((code >> i) & 1u ? '1' : '0');
+  selection.reserved = true;
+  selection.meaning = "reserved";
+  for (size_t i = 0; i < table.codeCount; ++i) {
+    const ClockCode& entry = table.codes[i];
+    if (code < entry.from || code > entry.to) continue;
+    selection.reserved = entry.kind == 'r';
+    selection.meaning = entry.meaning;
+    if (entry.kind == 'i') selection.source = ClockSource::kInternal;
+    if (entry.kind == 'e') selection.source = ClockSource::kExternal;
+  }
+  return selection;
+}
+
 }  // namespace
 
 uint8_t implementedFuseBits(const PartFuseBits* bits, int fuseNumber) {
@@ -93,31 +116,72 @@ uint8_t implementedFuseBits(const PartFuseBits* bits, int fuseNumber) {
 
 const FuseBit* findFuseBit(const PartFuseBits& bits, const char* name) {
   const bool reset = std::strcmp(name, "RSTDISBL") == 0;
+  const bool clock = std::strncmp(name, "CKSEL", 5) == 0 && name[5] >= '0' && name[5] <= '3' &&
+                     name[6] == '\0';
   for (size_t i = 0; i < bits.bitCount; ++i) {
     const char* own = bits.bits[i].name;
     if (std::strcmp(own, name) == 0 || (reset && std::strcmp(own, "RSTDSBL") == 0)) {
+      return &bits.bits[i];
+    }
+    if (clock && (std::strncmp(own, "SUT_CKSEL", 9) == 0 || std::strncmp(own, "CKSEL_SUT", 9) == 0) &&
+        std::strcmp(own + 9, name + 5) == 0) {
       return &bits.bits[i];
     }
   }
   return nullptr;
 }
 
+namespace {
+
+const char* consequenceOf(const char* name) {
+  if (std::strstr(name, "SPIEN") != nullptr) return kSpienLost;
+  if (std::strstr(name, "DWEN") != nullptr) return kDebugWireOn;
+  return kResetDisabled;
+}
+
+// Parts without a table of their ISP-ending bits (none of the built-in ones)
+// are judged by avr-libc's names.
+int findNamedLockouts(const PartFuseBits& bits, int fuseNumber, uint8_t value,
+                      Lockout found[kMostLockouts]) {
+  int count = 0;
+  const FuseBit* spien = findFuseBit(bits, "SPIEN");
+  if (isIn(spien, fuseNumber) && !programmed(value, *spien))
+    found[count++] = {spien, kSpienLost, ""};
+  const FuseBit* reset = findFuseBit(bits, "RSTDISBL");
+  if (isIn(reset, fuseNumber) && programmed(value, *reset))
+    found[count++] = {reset, kResetDisabled, ""};
+  const FuseBit* debugWire = findFuseBit(bits, "DWEN");
+  if (isIn(debugWire, fuseNumber) && programmed(value, *debugWire)) {
+    found[count++] = {debugWire, kDebugWireOn, ""};
+  }
+  return count;
+}
+
+}  // namespace
+
 int findLockouts(const PartFuseBits& bits, int fuseNumber, uint8_t value,
                  Lockout found[kMostLockouts]) {
   int count = 0;
-  const FuseBit* spien = findFuseBit(bits, "SPIEN");
-  if (isIn(spien, fuseNumber) && !programmed(value, *spien)) found[count++] = {spien, kSpienLost};
-  const FuseBit* reset = findFuseBit(bits, "RSTDISBL");
-  if (isIn(reset, fuseNumber) && programmed(value, *reset))
-    found[count++] = {reset, kResetDisabled};
-  const FuseBit* debugWire = findFuseBit(bits, "DWEN");
-  if (isIn(debugWire, fuseNumber) && programmed(value, *debugWire)) {
-    found[count++] = {debugWire, kDebugWireOn};
+  if (bits.ispEnding == nullptr) {
+    count = findNamedLockouts(bits, fuseNumber, value, found);
+  } else {
+    for (size_t i = 0; i < bits.ispEndingCount && count < kMostLockouts - 1; ++i) {
+      const IspEndingBit& ending = bits.ispEnding[i];
+      if (ending.bit.fuseNumber != fuseNumber) continue;
+      if (programmed(value, ending.bit) == ending.endsWhenProgrammed) {
+        found[count++] = {&ending.bit, consequenceOf(ending.bit.name), ending.variants};
+      }
+    }
+  }
+  if (bits.clock != nullptr && bits.clock->field.fuseNumber == fuseNumber &&
+      clockSelection(bits, value).reserved) {
+    found[count++] = {&bits.clock->field, kReservedClock, ""};
   }
   return count;
 }
 
 ClockSelection clockSelection(const PartFuseBits& bits, uint8_t low) {
+  if (bits.clock != nullptr) return datasheetClock(*bits.clock, low);
   static const char* const kNames[] = {"CKSEL0", "CKSEL1", "CKSEL2", "CKSEL3"};
   unsigned code = 0;
   int width = 0;

@@ -5,17 +5,15 @@
 #include "catalogue/avr_libc_parts.h"
 #include "catalogue/part_record.h"
 
-int fillPartCatalogue(PartCatalogue& catalogue, const PartRows& rows) {
-  for (int i = 0; i < kCatalogueRows; ++i) {
-    PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
-    row = rows[static_cast<size_t>(i)];
-    row.name[sizeof row.name - 1] = '\0';
-  }
-  catalogue.partCount = kCatalogueRows;
-  return catalogue.partCount;
-}
-
 namespace {
+
+void copyWaits(const AvrLibcPart& part, PartRecord& row) {
+  row.hasPollReady = part.hasPollReady;
+  row.eraseWaitMicros = part.eraseWaitMicros;
+  row.flashWaitMicros = part.flashWaitMicros;
+  row.eepromWaitMicros = part.eepromWaitMicros;
+  row.fuseWaitMicros = part.fuseWaitMicros;
+}
 
 PartRecord recordFrom(const AvrLibcPart& part) {
   PartRecord row{};
@@ -26,16 +24,35 @@ PartRecord recordFrom(const AvrLibcPart& part) {
   std::memcpy(row.defaultFuses, part.defaultFuses, 3);
   row.defaultFuses[3] = 0xFF;
   row.flashPageWords = part.flashPageWords;
-  // Not consulted (EEPROM is written byte by byte); 4 where avr-libc is silent.
-  row.eepromPageBytes = part.eepromPageBytes > 0 ? part.eepromPageBytes : 4;
+  // 0 where the datasheet has no Load/Write EEPROM Memory Page instructions,
+  // or no page size is known: EEPROM is then written byte by byte.
+  row.eepromPageBytes = part.eepromPageBytes;
   row.flashBytes = part.flashBytes;
   row.eepromBytes = part.eepromBytes;
   row.noDefaultFuses = !part.defaultsKnown;
   row.origin = PartOrigin::kBuiltIn;
+  copyWaits(part, row);
   return row;
 }
 
 }  // namespace
+
+int fillPartCatalogue(PartCatalogue& catalogue, const PartRows& rows) {
+  for (int i = 0; i < kCatalogueRows; ++i) {
+    PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
+    row = rows[static_cast<size_t>(i)];
+    row.name[sizeof row.name - 1] = '\0';
+    // The waits of rows 0 to 12 follow the datasheet facts once they give
+    // any for the part; until then the row keeps its own.
+    const AvrLibcPart* part = findAvrLibcPartBySignature(row.signature);
+    if (part != nullptr && part->factsKnown &&
+        (!part->hasPollReady || part->flashWaitMicros != 0)) {
+      copyWaits(*part, row);
+    }
+  }
+  catalogue.partCount = kCatalogueRows;
+  return catalogue.partCount;
+}
 
 int addGeneratedParts(PartCatalogue& catalogue) {
   const AvrLibcPart* parts = avrLibcParts();

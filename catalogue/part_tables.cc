@@ -14,8 +14,15 @@ namespace {
 // clang-format off
 
 // Rows 0 to 4 and 7 to 9 are the same in both programs.
-constexpr PartRecord kAtmega16 = {"ATmega16", 3, {0x1E, 0x94, 0x03}, 3, {0xD4, 0xD9, 0xD4, 0xFF}, 64, 4, 0x4000, 0x200};
-constexpr PartRecord kAtmega32 = {"ATmega32", 3, {0x1E, 0x95, 0x02}, 2, {0xD9, 0xE4, 0xFF, 0xFF}, 64, 4, 0x8000, 0x400};
+// Poll RDY/BSY and t_WD (erase, flash, EEPROM, fuse): the ATmega16 from
+// doc2466T "ATmega16(L)" Table 116 (Serial Programming Instruction Set, with
+// Poll RDY/BSY) and Table 115 (Minimum Wait Delay); the ATmega32 from
+// Atmel-8155I "ATmega32A" Table 29-16 (no Poll RDY/BSY) and Table 29-15. The
+// other rows take theirs from the datasheet facts (catalogue/part_catalogue.cc).
+constexpr PartRecord kAtmega16 = {"ATmega16", 3, {0x1E, 0x94, 0x03}, 3, {0xD4, 0xD9, 0xD4, 0xFF}, 64, 4, 0x4000, 0x200,
+                                  false, PartOrigin::kBuiltIn, true, 9000, 4500, 9000, 4500};
+constexpr PartRecord kAtmega32 = {"ATmega32", 3, {0x1E, 0x95, 0x02}, 2, {0xD9, 0xE4, 0xFF, 0xFF}, 64, 4, 0x8000, 0x400,
+                                  false, PartOrigin::kBuiltIn, false, 9000, 4500, 9000, 4500};
 constexpr PartRecord kAtmega48 = {"ATmega48", 3, {0x1E, 0x92, 0x05}, 3, {0xFF, 0xDF, 0xFF, 0xFF}, 32, 4, 0x1000, 0x100};
 constexpr PartRecord kAtmega88 = {"ATmega88", 3, {0x1E, 0x93, 0x0A}, 3, {0xFF, 0xDF, 0xFF, 0xFF}, 32, 4, 0x2000, 0x200};
 constexpr PartRecord kAtmega168 = {"ATmega168", 3, {0x1E, 0x94, 0x06}, 3, {0xF9, 0xDF, 0xE2, 0xFF}, 64, 4, 0x4000, 0x200};

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "catalogue/fuse_meaning.h"
 #include "catalogue/part_record.h"
 #include "engine/engine_delay.h"
 #include "engine/fuse_explanation.h"
@@ -175,6 +176,18 @@ bool writeDefaultFuses(Session& session) {
     return false;
   }
   FuseWritePlan plan = defaultFusePlan(session, *part);
+  // "a" is the user's way back to a known state; it never asks to confirm a
+  // clock the chip may not start with.
+  const PartFuseBits* bits = findFuseBits(session.target.signature);
+  if (bits != nullptr && bits->clock != nullptr) {
+    const ClockSelection clock = clockSelection(*bits, plan.values[1]);
+    if (clock.reserved) {
+      session.console.print(
+          "Default fuses of %s select a reserved clock code (CKSEL %s) - fuses not written\n",
+          part->name, clock.code.c_str());
+      return false;
+    }
+  }
   if (!clearFuseWrite(session, plan)) return false;
   IspLink& link = *session.link;
   session.console.print("processorid = %d\n", session.target.processorIndex);

@@ -39,7 +39,12 @@ int reportLockouts(Session& session, const PartFuseBits& bits, const FuseWritePl
     Lockout found[kMostLockouts];
     const int count = findLockouts(bits, fuse, plan.values[fuse], found);
     for (int i = 0; i < count; ++i) {
-      session.console.print("%s %s\n", found[i].bit->name, found[i].consequence);
+      if (found[i].variants[0] != '\0') {
+        session.console.print("%s (%s) %s\n", found[i].bit->name, found[i].variants,
+                              found[i].consequence);
+      } else {
+        session.console.print("%s %s\n", found[i].bit->name, found[i].consequence);
+      }
     }
     total += count;
   }
@@ -76,7 +81,10 @@ bool targetAnswersForWrite(Session& session) {
 bool clearFuseWrite(Session& session, const FuseWritePlan& plan) {
   if (!targetAnswersForWrite(session)) return false;
   const PartFuseBits* bits = partBits(session);
-  if (bits == nullptr) return true;
+  if (bits == nullptr) {
+    session.console.print("No fuse bit table for this part - written as given, unguarded\n");
+    return true;
+  }
   const bool confirmed = confirmsHeldWrite(session, plan);
   session.fuseHold.pending = false;
   Lockout unused[kMostLockouts];

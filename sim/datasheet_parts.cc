@@ -5,10 +5,21 @@
 
 namespace {
 
+// clang-format off
+// name, signature, fuse bytes, factory fuses (extended, high, low), Poll RDY/BSY,
+// t_WD erase, flash, EEPROM, fuse (us), EEPROM page bytes
 const DatasheetPart kParts[] = {
-    {nullptr, {0, 0, 0}, 0, {0xFF, 0xFF, 0xFF}, true, 0, 0, 0, 0, 0},
+    {"ATmega8", {0x1E, 0x93, 0x07}, 2, {0xFF, 0xD9, 0xE1}, false, 0, 0, 0, 0, 4},
+    {"ATmega32A", {0x1E, 0x95, 0x02}, 0, {0xFF, 0xFF, 0xFF}, false, 9000, 4500, 9000, 4500, 4},
+    {"ATmega32U4", {0x1E, 0x95, 0x87}, 3, {0xF3, 0x99, 0x5E}, true, 0, 0, 0, 0, 4},
+    {"ATmega164A", {0x1E, 0x94, 0x0F}, 3, {0xFF, 0x99, 0x62}, true, 0, 0, 0, 0, 4},
+    {"ATmega164P", {0x1E, 0x94, 0x0A}, 0, {0xFF, 0xFF, 0xFF}, true, 0, 0, 0, 0, 4},
+    {"ATmega164PA", {0x1E, 0x94, 0x0A}, 3, {0xFF, 0x99, 0x62}, true, 0, 0, 0, 0, 4},
+    {"ATmega169PA", {0x1E, 0x94, 0x05}, 3, {0xFF, 0x99, 0x62}, true, 0, 0, 0, 0, 4},
+    {"ATtiny2313", {0x1E, 0x91, 0x0A}, 3, {0xFF, 0xDF, 0x64}, true, 0, 0, 0, 0, 4},
 };
-constexpr int kPartCount = 0;
+// clang-format on
+constexpr int kPartCount = 8;
 
 }  // namespace
 

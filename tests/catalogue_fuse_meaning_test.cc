@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "catalogue/avr_libc_parts.h"
 #include "catalogue/fuse_meaning.h"
 #include "catalogue/part_record.h"
 
@@ -41,7 +46,116 @@ uint8_t defaultFuse(const PartRecord& row, int fuse) {
   return row.defaultFuses[3 - fuse];
 }
 
+struct EndingBit {
+  int fuse;
+  int bit;
+  bool endsWhenProgrammed;
+};
+
+std::string signatureKey(const uint8_t signature[3]) {
+  return std::string(reinterpret_cast<const char*>(signature), 3);
+}
+
+// The bits that end serial programming as the datasheet facts file itself
+// gives them, by signature (avr-libc's where the file gives none), read apart
+// from the generator so that a row the generator got wrong shows here.
+std::multimap<std::string, EndingBit> factsEndingBits() {
+  std::ifstream facts(std::string(AVRISP_SOURCE_DIR) + "/scripts/datasheet_facts.txt");
+  std::multimap<std::string, EndingBit> found;
+  std::string name, signature;
+  std::vector<EndingBit> pending;
+  auto flush = [&] {
+    const AvrLibcPart* part = findAvrLibcPart(name);
+    if (signature.empty() && part != nullptr) signature = signatureKey(part->signature);
+    for (const EndingBit& bit : pending) found.emplace(signature, bit);
+    pending.clear();
+    signature.clear();
+  };
+  for (std::string line; std::getline(facts, line);) {
+    std::istringstream words(line.substr(0, line.find('|')));
+    std::string key;
+    words >> key;
+    if (key == "part") {
+      flush();
+      words >> name;
+    } else if (key == "signature") {
+      unsigned bytes[3];
+      if (words >> std::hex >> bytes[0] >> bytes[1] >> bytes[2]) {
+        const uint8_t raw[3] = {uint8_t(bytes[0]), uint8_t(bytes[1]), uint8_t(bytes[2])};
+        signature = signatureKey(raw);
+      }
+    } else if (key == "isp-ending") {
+      for (std::string item; words >> item;) {
+        if (item == "unknown") break;
+        const int fuse = item[0] == 'l' ? 1 : item[0] == 'h' ? 2 : 3;
+        const int bit = item[item.find('.') + 1] - '0';
+        pending.push_back({fuse, bit, item.find("SPIEN") == std::string::npos});
+      }
+    }
+  }
+  flush();
+  return found;
+}
+
+bool holds(const PartFuseBits& bits, int fuse, uint8_t value, const FuseBit& which) {
+  Lockout found[kMostLockouts];
+  const int count = findLockouts(bits, fuse, value, found);
+  for (int i = 0; i < count; ++i) {
+    if (found[i].bit->fuseNumber == which.fuseNumber && found[i].bit->bit == which.bit) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+// Every row of both programs: from its default (all bits unprogrammed where
+// none is known), a write that flips any bit ending serial programming, by
+// avr-libc's name or by the datasheet, is held; so is a write of any clock
+// code the datasheet calls reserved; and no default is such a code.
+TEST(EveryRow, EachWriteThatEndsSerialProgrammingIsHeldAndNoDefaultIsAReservedClock) {
+  const std::multimap<std::string, EndingBit> facts = factsEndingBits();
+  int checked = 0;
+  for (const PartRows* rows : {&korvoPartRows(), &marlowPartRows()}) {
+    PartCatalogue catalogue;
+    fillFullCatalogue(catalogue, *rows);
+    for (int i = 0; i < catalogue.partCount; ++i) {
+      const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
+      const PartFuseBits* bits = findFuseBits(row.signature);
+      if (bits == nullptr) continue;
+      SCOPED_TRACE(row.name);
+      std::vector<EndingBit> ending;
+      for (const char* name : {"SPIEN", "RSTDISBL", "DWEN"}) {
+        if (const FuseBit* bit = findFuseBit(*bits, name))
+          ending.push_back({bit->fuseNumber, bit->bit, std::string(name) != "SPIEN"});
+      }
+      const auto own = facts.equal_range(signatureKey(row.signature));
+      for (auto it = own.first; it != own.second; ++it) ending.push_back(it->second);
+      for (const EndingBit& bit : ending) {
+        const uint8_t mask = static_cast<uint8_t>(1u << bit.bit);
+        uint8_t safe = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, bit.fuse) : 0xFF;
+        safe = bit.endsWhenProgrammed ? (safe | mask) : (safe & ~mask);
+        const FuseBit which{static_cast<uint8_t>(bit.fuse), static_cast<uint8_t>(bit.bit), ""};
+        EXPECT_TRUE(holds(*bits, bit.fuse, static_cast<uint8_t>(safe ^ mask), which))
+            << "fuse " << bit.fuse << " bit " << bit.bit;
+        ++checked;
+      }
+      if (bits->clock == nullptr) continue;
+      const ClockTable& clock = *bits->clock;
+      const uint8_t low = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, 1) : 0xFF;
+      EXPECT_FALSE(clockSelection(*bits, low).reserved) << clockSelection(*bits, low).code;
+      const int width = clock.highBit - clock.field.bit + 1;
+      const unsigned field = ((1u << width) - 1) << clock.field.bit;
+      for (size_t c = 0; c < clock.codeCount; ++c) {
+        if (clock.codes[c].kind != 'r') continue;
+        for (unsigned code = clock.codes[c].from; code <= clock.codes[c].to; ++code) {
+          const uint8_t value = static_cast<uint8_t>((low & ~field) | (code << clock.field.bit));
+          EXPECT_TRUE(holds(*bits, 1, value, clock.field)) << "clock code " << code;
+        }
+      }
+    }
+  }
+  EXPECT_GE(checked, 400);
+}
 
 TEST(FuseLockouts, SpienRstdisblAndDwenAreCaughtWhereverThePartKeepsThem) {
   EXPECT_EQ(lockoutNames(atmega328p(), 2, 0xD9), "");
@@ -87,6 +201,13 @@ TEST(ClockSelection, InternalAndExternalSourcesByFamily) {
   EXPECT_EQ(clockSelection(attiny13a(), 0x6A).code, "10");
   EXPECT_EQ(clockSelection(attiny13a(), 0x6A).source, ClockSource::kInternal);
   EXPECT_EQ(clockSelection(attiny13a(), 0x68).source, ClockSource::kExternal);
+  // The ATtiny2313's datasheet codes: 0100 is its factory 8 MHz RC.
+  const PartFuseBits& attiny2313 = bitsOf(0x91, 0x0A);
+  EXPECT_EQ(clockSelection(attiny2313, 0x64).source, ClockSource::kInternal);
+  EXPECT_EQ(clockSelection(attiny2313, 0x6F).source, ClockSource::kExternal);
+  EXPECT_TRUE(clockSelection(attiny2313, 0x61).reserved);
+  // avr-libc names the ATtiny841's clock bits SUT_CKSEL.
+  EXPECT_EQ(clockSelection(bitsOf(0x93, 0x15), 0xE2).source, ClockSource::kInternal);
 }
 
 // "a" writes these bytes without asking: none may switch the watchdog on for

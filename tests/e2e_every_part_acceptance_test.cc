@@ -38,20 +38,23 @@ struct PartCase {
   const char* writtenShown;
 };
 
+// The ATmega32U4's defaults are its datasheet's factory fuses (7766J, 6.2.1),
+// not avr-libc's reserved-clock 51 dd ff; the ATmega328P shares its row with
+// its automotive twin, the ATA6614Q.
 const PartCase kParts[] = {
-    {Program::kTarnwick, "ATmega328P", "ATmega328P", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
+    {Program::kTarnwick, "ATmega328P", "ATmega328P/ATA6614Q", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
     {Program::kTarnwick, "ATtiny85", "ATtiny85", 3, "ff df 62", "e2,d7,fe", "fe d7 e2"},
     {Program::kTarnwick, "ATtiny13A", "ATtiny13/ATtiny13A", 2, "ff 6a", "7a,fb,ff", "fb 7a"},
     {Program::kTarnwick, "ATtiny2313", "ATtiny2313/ATtiny2313A", 3, "ff df 64", "e4,9f,fe",
      "fe 9f e4"},
-    {Program::kTarnwick, "ATmega32U4", "ATmega32U4", 3, "ff dd 51", "d1,d5,fb", "fb d5 d1"},
+    {Program::kTarnwick, "ATmega32U4", "ATmega32U4", 3, "f3 99 5e", "de,d9,fb", "fb d9 de"},
     {Program::kTarnwick, "ATmega8", "ATmega8/ATmega8A", 2, "d9 e1", "e1,d1,ff", "d1 e1"},
-    {Program::kPellory, "ATmega328P", "ATmega328P", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
+    {Program::kPellory, "ATmega328P", "ATmega328P/ATA6614Q", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
     {Program::kPellory, "ATtiny85", "ATtiny85", 3, "ff df 62", "e2,d7,fe", "fe d7 e2"},
     {Program::kPellory, "ATtiny13A", "ATtiny13/ATtiny13A", 2, "ff 6a", "7a,fb,ff", "fb 7a"},
     {Program::kPellory, "ATtiny2313", "ATtiny2313/ATtiny2313A", 3, "ff df 64", "e4,9f,fe",
      "fe 9f e4"},
-    {Program::kPellory, "ATmega32U4", "ATmega32U4", 3, "ff dd 51", "d1,d5,fb", "fb d5 d1"},
+    {Program::kPellory, "ATmega32U4", "ATmega32U4", 3, "f3 99 5e", "de,d9,fb", "fb d9 de"},
     {Program::kPellory, "ATmega8", "ATmega8/ATmega8A", 2, "d9 e1", "e1,d1,ff", "d1 e1"},
 };
 
@@ -306,6 +309,11 @@ TEST(PartLists, BothProgramsAndTheSimulatorListEveryPart) {
     EXPECT_EQ(result.exitStatus, 0) << program << result.output;
     EXPECT_EQ(result.output.rfind("name ", 0), 0u) << result.output;
     lists[program] = listedNames(result.output);
+    // The ATmega164A and 164PA under their datasheet signatures, not avr-libc's.
+    EXPECT_TRUE(contains(result.output, "\nATmega164A ")) << program;
+    EXPECT_TRUE(contains(result.output.substr(result.output.find("\nATmega164A ")), " 1E940F "));
+    EXPECT_TRUE(contains(result.output, "/ATmega164PA ")) << program;
+    EXPECT_TRUE(contains(result.output.substr(result.output.find("/ATmega164PA ")), " 1E940A "));
     EXPECT_GE(lists[program].size(), 100u) << program;
   }
   auto has = [](const std::vector<std::string>& names, const std::string& name) {
@@ -321,7 +329,8 @@ TEST(PartLists, BothProgramsAndTheSimulatorListEveryPart) {
                            "ATmega644", "ATmega644P", "ATmega128", "ATmega1280", "ATmega1281",
                            "ATmega1284P", "ATmega2560", "ATmega2561", "AT90USB162", "ATmega328P",
                            "ATtiny85", "ATtiny13A", "ATtiny2313", "ATmega32U4", "ATmega8",
-                           "ATmega16U2", "ATmega324P", "AT90USB1286"}) {
+                           "ATmega16U2", "ATmega324P", "AT90USB1286", "ATtiny441", "ATtiny841",
+                           "ATmega164A", "ATmega164PA"}) {
     for (const auto& [program, names] : lists) EXPECT_TRUE(has(names, name)) << program << name;
   }
   // The thirteen rows first, in each program's own order.
@@ -339,7 +348,8 @@ TEST(UserParts, APartFromPartsTxtIsProgrammedThroughBothPrograms) {
       "# name      signature  flash  page  EEPROM  fuses  defaults (low high extended)\n"
       "ATmega328PB 1E 95 16   32768  64    1024    3      62 D9 F7\n"
       "Broken 1E 95\n"
-      "MyTiny85 1E930B 8192 32 512 3 -\n";
+      "MyTiny85 1E930B 8192 32 512 3 -\n"
+      "My32U4 1E9587 32768 64 1024 3 51 DD FF\n";
   for (Program program : {Program::kTarnwick, Program::kPellory}) {
     SCOPED_TRACE(program == Program::kTarnwick ? "tarnwick" : "pellory");
     TempDir dir;
@@ -363,6 +373,17 @@ TEST(UserParts, APartFromPartsTxtIsProgrammedThroughBothPrograms) {
         << run.output;
     EXPECT_TRUE(contains(run.output, "\nTarget matches blink.hex\n")) << run.output;
     EXPECT_TRUE(contains(run.output, "Fuse bytes: f7 d9 62\n")) << run.output;
+    EXPECT_TRUE(contains(run.output,
+                         "No fuse bit table for this part - written as given, unguarded\n"))
+        << run.output;
+
+    // Defaults whose clock code the datasheet calls reserved are never written.
+    std::remove(dir.file("chip.state").c_str());
+    ProcessResult reserved = sim.run("My32U4", {"-a"}, dir.file("sim/parts.txt"));
+    EXPECT_NE(reserved.exitStatus, 0) << reserved.output;
+    EXPECT_TRUE(contains(reserved.output, "Default fuses of My32U4 select a reserved clock code "
+                                          "(CKSEL 0001) - fuses not written\n"))
+        << reserved.output;
 
     // A part with no defaults known: start-up says so; "a" refuses.
     std::remove(dir.file("chip.state").c_str());

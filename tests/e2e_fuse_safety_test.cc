@@ -172,6 +172,16 @@ TEST_P(FuseInputRun, DefaultsOnTheAtmega2560LeaveWdtonUnprogrammed) {
   EXPECT_TRUE(contains(written.output, "Fuse byte 2: db\n")) << written.output;  // bit 4 set
 }
 
+// The ATmega169PA keeps RSTDISBL in bit 0 of its extended fuse, where the
+// variants it shares a signature with have none: its row guards it all the same.
+TEST_P(FuseInputRun, TheAtmega169paResetPinIsGuardedInItsJoinedRow) {
+  ProcessResult once = run("ATmega169PA", {"-pf3fe"});
+  EXPECT_EQ(once.exitStatus, 2) << once.output;
+  EXPECT_TRUE(contains(once.output, "RSTDISBL (ATmega169PA) would be programmed")) << once.output;
+  EXPECT_FALSE(contains(once.output, "Write fuse")) << once.output;
+  EXPECT_TRUE(contains(run("ATmega169PA", {"-gf3"}).output, "Fuse byte 3: ff\n"));
+}
+
 TEST_P(FuseInputRun, ExplainedReportsFollowTheFuseLines) {
   ProcessResult plain = run("ATmega644P", {"-gf1"});
   EXPECT_FALSE(contains(plain.output, "CKSEL")) << plain.output;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -72,9 +73,11 @@ TEST(SimEveryPart, SignaturesAreUniqueAndEveryPartHasItsFamilyWaits) {
   EXPECT_EQ(findSimPart("ATmega328")->eepromByteMicros, 3600u);
   EXPECT_EQ(findSimPart("ATtiny85")->eepromByteMicros, 4000u);
   EXPECT_EQ(findSimPart("ATmega32U4")->eepromByteMicros, 9000u);
-  // A new chip carries avr-libc's defaults and runs at about 1 MHz.
+  // A new chip carries its defaults and runs at about 1 MHz. The ATmega32U4's
+  // are its datasheet's (7766J, 6.2.1: a crystal, CKDIV8 programmed), not
+  // avr-libc's 0x51, a reserved clock code.
   const SimPart* m32u4 = findSimPart("ATmega32U4");
-  EXPECT_EQ(m32u4->factoryLow, 0x51);
+  EXPECT_EQ(m32u4->factoryLow, 0x5E);
   for (const char* name : {"ATtiny13A", "ATtiny85", "ATtiny2313", "ATmega8", "ATmega328"}) {
     const SimPart* part = findSimPart(name);
     EXPECT_EQ(fuseSelectedClockHz(*part, part->factoryLow), 1e6) << name;
@@ -87,6 +90,12 @@ TEST(SimEveryPart, SignaturesAreUniqueAndEveryPartHasItsFamilyWaits) {
 TEST(SimEveryPart, EveryAddedPartMatchesTheDeviceHeaders) {
   if (std::system("avr-gcc --version >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "needs avr-gcc and its headers: install gcc-avr avr-libc";
+  }
+  std::set<std::string> corrected;
+  std::ifstream report(std::string(AVRISP_SOURCE_DIR) + "/scripts/datasheet_disagreements.txt");
+  for (std::string line; std::getline(report, line);) {
+    const size_t bar = line.find(" | signature |");
+    if (bar != std::string::npos) corrected.insert(line.substr(0, bar));
   }
   for (const SimPart* part : everySimPart()) {
     if (part >= simParts() && part < simParts() + simPartCount()) continue;  // checked already
@@ -125,9 +134,11 @@ TEST(SimEveryPart, EveryAddedPartMatchesTheDeviceHeaders) {
       }
     }
     ASSERT_EQ(count, 7) << text;
-    EXPECT_EQ(values[0], part->signature[0]);
-    EXPECT_EQ(values[1], part->signature[1]);
-    EXPECT_EQ(values[2], part->signature[2]);
+    if (!corrected.count(firstName(part->name))) {  // the datasheet's signature stands
+      EXPECT_EQ(values[0], part->signature[0]);
+      EXPECT_EQ(values[1], part->signature[1]);
+      EXPECT_EQ(values[2], part->signature[2]);
+    }
     EXPECT_EQ(values[3] + 1, static_cast<long>(part->flashBytes));
     EXPECT_EQ(values[4], static_cast<long>(part->flashPageWords * 2));
     EXPECT_EQ(values[5] + 1, static_cast<long>(part->eepromBytes));
