@@ -51,6 +51,10 @@ constexpr size_t kIspReadRunBytes = 1024;
 void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t* out);
 void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* out);
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data);
+// Load EEPROM Memory Page: `index` is the byte's place within the page.
+void ispLoadEepromPage(IspLink& link, uint8_t index, uint8_t data);
+// Write EEPROM Memory Page: `address` is the page's first byte.
+void ispWriteEepromPage(IspLink& link, uint16_t address);
 // Bit 0 of the result is set while a self-timed write is still running.
 uint8_t ispPollReady(IspLink& link);
 
