@@ -31,27 +31,33 @@ void readEepromQuietly(Session& session, int32_t n) {
 }
 
 // The waits of one download's writes. Where a read-back follows and the link
-// can split a wait, it is sent and its outcome taken once the next write's
-// bytes are on their way (or at the end), so they travel while the chip
-// writes; otherwise each outcome is read at once.
+// can split a wait, it is sent and its outcome taken a few writes later (or
+// at the end), so the next writes' bytes travel while the chip writes and no
+// round trip stands between two writes; otherwise each outcome is read at
+// once. A 4-byte page goes over the Korvo's line in about 4 ms, so eight
+// owed outcomes outlast a 16 ms round trip twice over.
 class EepromWaits {
  public:
+  static constexpr int kOwedWaits = 8;
+
   EepromWaits(Session& session, int32_t* timeouts)
       : session_(session), timeouts_(timeouts), pipelined_(usePipelinedWaits(session)) {}
-  ~EepromWaits() { collectOwed(); }
-  void collectOwed() {
-    if (owed_ && session_.link->collectWaitReady() < 0) fail();
-    owed_ = false;
+  ~EepromWaits() {
+    while (owed_ > 0) collectOldest();
   }
   void afterWrite() {
     if (pipelined_ && session_.link->sendWaitReady()) {
-      owed_ = true;
+      if (++owed_ > kOwedWaits) collectOldest();
     } else if (session_.link->waitReady() < 0) {
       fail();
     }
   }
 
  private:
+  void collectOldest() {
+    --owed_;
+    if (session_.link->collectWaitReady() < 0) fail();
+  }
   void fail() {
     session_.console.print("Error - EEPROM write timeout\n");
     ++*timeouts_;
@@ -59,7 +65,7 @@ class EepromWaits {
   Session& session_;
   int32_t* timeouts_;
   bool pipelined_;
-  bool owed_ = false;
+  int owed_ = 0;
 };
 
 // Bytes per page of Load/Write EEPROM Memory Page, or 0 where bytes are
@@ -85,9 +91,8 @@ int32_t writeEepromBytes(Session& session, int32_t n, const ImageBuffer* held,
     const size_t at = static_cast<size_t>(i);
     if (held != nullptr && (*held)[at] == image[at]) continue;
     // Sent behind the last write's busy wait, which the Korvo keeps until
-    // the chip is done; its outcome is taken before this write's wait.
+    // the chip is done.
     ispWriteEepromByte(link, static_cast<uint16_t>(i), image[at]);
-    waits.collectOwed();
     waits.afterWrite();
   }
   return n;
@@ -109,7 +114,6 @@ int32_t writeEepromPages(Session& session, int32_t n, const ImageBuffer& held, i
       const size_t at = static_cast<size_t>(i);
       ispLoadEepromPage(link, static_cast<uint8_t>(i - page), i < n ? image[at] : held[at]);
     }
-    waits.collectOwed();
     ispWriteEepromPage(link, static_cast<uint16_t>(page));
     waits.afterWrite();
   }
