@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "sim/avr_target.h"
+#include "tests/support/no_poll_parts.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -18,6 +21,8 @@ class Chip {
  public:
   explicit Chip(const char* name, TargetFaults faults = {})
       : target(*findSimPart(name), clock, faults) {}
+  Chip(const char* name, const DatasheetPart& facts)
+      : target(*findSimPart(name), clock, TargetFaults{}, &facts) {}
 
   // The four bytes of one instruction; returns what came back during each.
   std::array<uint8_t, 4> instruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
@@ -412,6 +417,39 @@ TEST(SimTargetTest, DamagedStateFilesAreRefusedAndAFailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(chip.target.saveState(path, &error));
   EXPECT_EQ(readFile(path), good);
   rmdir((path + ".tmp").c_str());
+}
+
+// Load EEPROM Memory Page takes a byte by its place in the page; Write EEPROM
+// Memory Page writes the loaded bytes alone, into the page holding its
+// address, and a page write sent while the last one runs is lost. A part
+// without the instructions ignores them, and without Poll RDY/BSY its answer
+// to F0 is the same writing or not.
+TEST(SimulatedEepromPages, PagesWhereThePartHasThemAndAMeaninglessPollWhereNot) {
+  Chip paged("ATmega328P");
+  paged.enter();
+  paged.instruction(0xC1, 0x00, 0x01, 0x11);
+  paged.instruction(0xC1, 0x00, 0x02, 0x22);
+  paged.instruction(0xC2, 0x00, 0x0D, 0x00);
+  EXPECT_TRUE(paged.pollBusy());
+  paged.instruction(0xC1, 0x00, 0x00, 0x33);
+  paged.instruction(0xC2, 0x00, 0x10, 0x00);  // lost: the chip is busy
+  paged.finishWrite();
+  const std::vector<uint8_t> expected = {0xFF, 0x11, 0x22, 0xFF, 0xFF};
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), paged.target.eeprom().begin() + 12));
+  EXPECT_EQ(paged.target.stats().eepromPagesWritten, 1u);
+  EXPECT_EQ(paged.target.stats().busyViolations, 2u);
+
+  Chip plain("ATmega8", kAtmega8Facts);
+  plain.enter();
+  plain.instruction(0xC1, 0x00, 0x00, 0x44);
+  plain.instruction(0xC2, 0x00, 0x00, 0x00);
+  EXPECT_EQ(plain.readEeprom(0), 0xFF);
+  const uint8_t idle = plain.query(0xF0, 0x00, 0x00);
+  plain.instruction(0xC0, 0x00, 0x00, 0x55);
+  EXPECT_TRUE(plain.target.busy());
+  EXPECT_EQ(plain.query(0xF0, 0x00, 0x00), idle);
+  plain.clock.advanceMicros(9000);
+  EXPECT_EQ(plain.readEeprom(0), 0x55);
 }
 
 }  // namespace
