@@ -1,11 +1,10 @@
-// pellory on parts whose datasheets have no Poll RDY/BSY: the chip's answer
-// to F0 does not track its writes, so the Marlow link waits each write's t_WD
-// instead, and a whole download verifies with no instruction lost to a busy
-// chip.
+// pellory on parts whose datasheets have no Poll RDY/BSY and whose answer to
+// F0 does not track the write: the link waits each write's t_WD, and a whole
+// download verifies with nothing lost to a busy chip.
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "sim/avr_target.h"
 #include "sim/simulated_cable.h"
 #include "tests/support/hex_text.h"
-#include "tests/support/no_poll_parts.h"
 #include "tests/support/temp_dir.h"
 #include "timing/delay.h"
 
@@ -25,25 +23,21 @@ namespace {
 
 constexpr double kTimeScale = 0.01;
 
-// The port's bit operations reach the one cable on the bench through here.
-SimulatedCable* cableOnBench = nullptr;
-
-void setBit(uint16_t address, uint8_t bit) {
-  cableOnBench->write(address, static_cast<uint8_t>(cableOnBench->read(address) | 1u << bit));
-}
-void clearBit(uint16_t address, uint8_t bit) {
-  cableOnBench->write(address, static_cast<uint8_t>(cableOnBench->read(address) & ~(1u << bit)));
-}
-int16_t getBit(uint16_t address, uint8_t bit) {
-  return (cableOnBench->read(address) >> bit) & 1 ? -1 : 0;
-}
-
-struct NoPollCase {
-  const char* part;
-  const DatasheetPart* facts;
+// Neither part's instruction set has Poll RDY/BSY or EEPROM pages; their t_WD
+// for erase, flash, EEPROM and fuse: ATmega8 2486AA-AVR-02/2013 Tables 97
+// and 98, ATmega32(A) 8155I-AVR-08/2016 Tables 29-15 and 29-16.
+const DatasheetPart kNoPollParts[] = {
+    {"ATmega8", {0x1E, 0x93, 0x07}, 0, {0xFF, 0xFF, 0xFF}, false, 9000, 4500, 9000, 4500, 0},
+    {"ATmega32", {0x1E, 0x95, 0x02}, 0, {0xFF, 0xFF, 0xFF}, false, 9000, 4500, 9000, 4500, 0},
 };
 
-class NoReadyPoll : public ::testing::TestWithParam<NoPollCase> {
+// The port's bit operations reach the cable on the bench through here.
+SimulatedCable* cable = nullptr;
+void setBit(uint16_t at, uint8_t bit) { cable->write(at, cable->read(at) | 1u << bit); }
+void clearBit(uint16_t at, uint8_t bit) { cable->write(at, cable->read(at) & ~(1u << bit)); }
+int16_t getBit(uint16_t at, uint8_t bit) { return (cable->read(at) >> bit) & 1 ? -1 : 0; }
+
+class NoReadyPoll : public ::testing::TestWithParam<DatasheetPart> {
  protected:
   NoReadyPoll() : savedLoops_(loopsPerMicrosecond()) {
     dir_.enter();
@@ -51,60 +45,46 @@ class NoReadyPoll : public ::testing::TestWithParam<NoPollCase> {
     setDelayTimeScale(kTimeScale);
   }
   ~NoReadyPoll() override {
-    cableOnBench = nullptr;
     setDelayTimeScale(1);
     setLoopsPerMicrosecond(savedLoops_);
   }
-
   TempDir dir_;
   int32_t savedLoops_;
 };
 
 TEST_P(NoReadyPoll, PelloryWaitsEachWriteAndLosesNothing) {
-  const NoPollCase& c = GetParam();
+  const DatasheetPart& facts = GetParam();
   SimClock clock(kTimeScale);
-  AvrTarget target(*findSimPart(c.part), clock, TargetFaults{}, c.facts);
-  SimulatedCable cable(target);
-  cableOnBench = &cable;
-  PortBits bits;
-  bits.setBit = setBit;
-  bits.clearBit = clearBit;
-  bits.getBit = getBit;
-
+  AvrTarget target(*findSimPart(facts.name), clock, TargetFaults{}, &facts);
+  SimulatedCable bench(target);
+  cable = &bench;
   ScriptedConsole console;
   Session session(pelloryProfile(), console);
-  MarlowLink link(session, bits);
+  MarlowLink link(session, PortBits{setBit, clearBit, getBit});
   session.link = &link;
   identifyTarget(session);
   ASSERT_NE(session.currentPart(), nullptr) << console.output();
-  // The programs' view of the same datasheet facts.
+  // The programs' view of the same facts.
   PartRecord& row = session.catalogue.rows[static_cast<size_t>(session.target.processorIndex)];
-  row.hasPollReady = c.facts->hasPollReady;
-  row.eraseWaitMicros = c.facts->eraseWaitMicros;
-  row.flashWaitMicros = c.facts->flashWaitMicros;
-  row.eepromWaitMicros = c.facts->eepromWaitMicros;
-  row.fuseWaitMicros = c.facts->fuseWaitMicros;
-  row.eepromPageBytes = c.facts->eepromPageBytes;
+  row.hasPollReady = facts.hasPollReady;
+  row.eraseWaitMicros = facts.eraseWaitMicros;
+  row.flashWaitMicros = facts.flashWaitMicros;
+  row.eepromWaitMicros = facts.eepromWaitMicros;
 
-  const std::vector<uint8_t> flash = randomBytes(512, 4);
+  const std::vector<uint8_t> flash = randomBytes(512, 4), eeprom = randomBytes(16, 5);
   writeFile("flash.hex", intelHexText(flash));
+  writeFile("eeprom.hex", intelHexText(eeprom));
   session.settings.downloadFileName = "flash.hex";
   EXPECT_TRUE(downloadFlash(session)) << console.output();
-  const std::vector<uint8_t> eeprom = randomBytes(16, 5);
-  writeFile("eeprom.hex", intelHexText(eeprom));
   session.settings.downloadFileName = "eeprom.hex";
   EXPECT_TRUE(downloadEeprom(session)) << console.output();
-
   EXPECT_TRUE(std::equal(flash.begin(), flash.end(), target.flash().begin()));
   EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), target.eeprom().begin()));
   EXPECT_EQ(target.stats().busyViolations, 0u) << target.stats().firstViolation;
+  cable = nullptr;
 }
 
-INSTANTIATE_TEST_SUITE_P(Parts, NoReadyPoll,
-                         ::testing::Values(NoPollCase{"ATmega8", &kAtmega8Facts},
-                                           NoPollCase{"ATmega32", &kAtmega32Facts}),
-                         [](const ::testing::TestParamInfo<NoPollCase>& info) {
-                           return std::string(info.param.part);
-                         });
+INSTANTIATE_TEST_SUITE_P(Parts, NoReadyPoll, ::testing::ValuesIn(kNoPollParts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
