@@ -71,15 +71,14 @@ TEST_P(NoReadyPoll, PelloryWaitsEachWriteAndLosesNothing) {
   row.flashWaitMicros = facts.flashWaitMicros;
   row.eepromWaitMicros = facts.eepromWaitMicros;
 
-  const std::vector<uint8_t> flash = randomBytes(512, 4), eeprom = randomBytes(16, 5);
-  writeFile("flash.hex", intelHexText(flash));
-  writeFile("eeprom.hex", intelHexText(eeprom));
-  session.settings.downloadFileName = "flash.hex";
-  EXPECT_TRUE(downloadFlash(session)) << console.output();
-  session.settings.downloadFileName = "eeprom.hex";
-  EXPECT_TRUE(downloadEeprom(session)) << console.output();
-  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), target.flash().begin()));
-  EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), target.eeprom().begin()));
+  for (bool eeprom : {false, true}) {
+    const std::vector<uint8_t> data = randomBytes(eeprom ? 16 : 512, 4);
+    writeFile("data.hex", intelHexText(data));
+    session.settings.downloadFileName = "data.hex";
+    EXPECT_TRUE(eeprom ? downloadEeprom(session) : downloadFlash(session)) << console.output();
+    const std::vector<uint8_t>& chip = eeprom ? target.eeprom() : target.flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.begin()));
+  }
   EXPECT_EQ(target.stats().busyViolations, 0u) << target.stats().firstViolation;
   cable = nullptr;
 }
