@@ -45,8 +45,7 @@ void report(const char* what, const RunCost& cost) {
 }  // namespace
 
 int main() {
-  std::printf("1 KB EEPROM, %s at datasheet speed, chip limit %.2f s\n", kPart,
-              kChipLimitSeconds);
+  std::printf("1 KB EEPROM, %s at datasheet speed, chip limit %.2f s\n", kPart, kChipLimitSeconds);
   for (int latency : {1000, 16000}) {
     TempDir dir;
     writeRealCalibration(dir.path());

@@ -378,8 +378,8 @@ void AvrTarget::writeEepromPage() {
   if (eepromPage_.empty() || eeprom_.empty()) return;
   const size_t pageBytes = eepromPage_.size();
   const size_t start = ((frame_[1] << 8) | frame_[2]) % part_.eepromBytes / pageBytes * pageBytes;
-  const bool anyLoaded =
-      std::find(eepromPageLoaded_.begin(), eepromPageLoaded_.end(), true) != eepromPageLoaded_.end();
+  const bool anyLoaded = std::find(eepromPageLoaded_.begin(), eepromPageLoaded_.end(), true) !=
+                         eepromPageLoaded_.end();
   if (anyLoaded && !writesLocked()) {
     for (size_t i = 0; i < pageBytes && start + i < eeprom_.size(); ++i) {
       if (eepromPageLoaded_[i]) eeprom_[start + i] = eepromPage_[i];

@@ -39,8 +39,7 @@ class AvrTarget {
   // The chip is `part` as its datasheet facts have it (datasheetFactsFor), or
   // as `facts` has it where a test names them.
   AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults = {});
-  AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults,
-            const DatasheetPart* facts);
+  AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults, const DatasheetPart* facts);
 
   // RESET line: true = held low (programming possible), false = high (running).
   // Going high leaves programming mode.

@@ -33,9 +33,15 @@ const DatasheetPart kNoPollParts[] = {
 
 // The port's bit operations reach the cable on the bench through here.
 SimulatedCable* cable = nullptr;
-void setBit(uint16_t at, uint8_t bit) { cable->write(at, cable->read(at) | 1u << bit); }
-void clearBit(uint16_t at, uint8_t bit) { cable->write(at, cable->read(at) & ~(1u << bit)); }
-int16_t getBit(uint16_t at, uint8_t bit) { return (cable->read(at) >> bit) & 1 ? -1 : 0; }
+void setBit(uint16_t at, uint8_t bit) {
+  cable->write(at, cable->read(at) | 1u << bit);
+}
+void clearBit(uint16_t at, uint8_t bit) {
+  cable->write(at, cable->read(at) & ~(1u << bit));
+}
+int16_t getBit(uint16_t at, uint8_t bit) {
+  return (cable->read(at) >> bit) & 1 ? -1 : 0;
+}
 
 class NoReadyPoll : public ::testing::TestWithParam<DatasheetPart> {
  protected:

@@ -419,8 +419,8 @@ TEST(SimTargetTest, DamagedStateFilesAreRefusedAndAFailedSaveKeepsTheOldFile) {
 // A part without the EEPROM page instructions or Poll RDY/BSY (the ATmega8's
 // 2486AA Table 98) ignores C1 and C2, and answers F0 the same writing or not.
 TEST(SimulatedTarget, APartWithoutPagesOrReadyPollIgnoresBoth) {
-  const DatasheetPart facts = {"ATmega8", {0x1E, 0x93, 0x07}, 0, {0xFF, 0xFF, 0xFF}, false,
-                               9000, 4500, 9000, 4500, 0};
+  const DatasheetPart facts = {
+      "ATmega8", {0x1E, 0x93, 0x07}, 0, {0xFF, 0xFF, 0xFF}, false, 9000, 4500, 9000, 4500, 0};
   Chip chip("ATmega8", facts);
   chip.enter();
   chip.instruction(0xC1, 0x00, 0x00, 0x44);
