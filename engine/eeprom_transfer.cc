@@ -112,7 +112,7 @@ int32_t writeEepromPages(Session& session, int32_t n, const ImageBuffer& held, i
     if (std::equal(image.begin() + page, image.begin() + fileEnd, held.begin() + page)) continue;
     for (int32_t i = page; i < page + pageBytes; ++i) {
       const size_t at = static_cast<size_t>(i);
-      ispLoadEepromPage(link, static_cast<uint8_t>(i - page), i < n ? image[at] : held[at]);
+      ispLoadEepromPage(link, static_cast<uint16_t>(i), i < n ? image[at] : held[at]);
     }
     ispWriteEepromPage(link, static_cast<uint16_t>(page));
     waits.afterWrite();

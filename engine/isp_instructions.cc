@@ -111,8 +111,8 @@ void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* ou
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data) {
   send(link, 0xC0, hi(address), lo(address), data);
 }
-void ispLoadEepromPage(IspLink& link, uint8_t index, uint8_t data) {
-  send(link, 0xC1, 0x00, index, data);
+void ispLoadEepromPage(IspLink& link, uint16_t address, uint8_t data) {
+  send(link, 0xC1, 0x00, lo(address), data);
 }
 void ispWriteEepromPage(IspLink& link, uint16_t address) {
   send(link, 0xC2, hi(address), lo(address), 0x00);

@@ -176,7 +176,7 @@ TEST_P(SparseRun, TheSameEepromFileAgainWritesNothing) {
             (std::vector<std::string>{hexLine({0xC2, 0x00, 16, 0x00})}));
   const std::vector<std::string> loads = linesStartingWith(instructions(dir.file("trace3")), "C1 ");
   ASSERT_EQ(loads.size(), 4u);
-  EXPECT_EQ(loads[1], hexLine({0xC1, 0x00, 1, data[17]}));
+  EXPECT_EQ(loads[1], hexLine({0xC1, 0x00, 17, data[17]}));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, SparseRun,
