@@ -30,6 +30,55 @@ void readEepromQuietly(Session& session, int32_t n) {
   }
 }
 
+// The waits of one download's writes. Where a read-back follows and the link
+// can split a wait, it is sent and its outcome taken a few writes later (or
+// at the end), so the next writes' bytes travel while the chip writes and no
+// round trip stands between two writes; otherwise each outcome is read at
+// once. A 4-byte page goes over the Korvo's line in about 4 ms, so eight
+// owed outcomes outlast a 16 ms round trip twice over.
+class EepromWaits {
+ public:
+  static constexpr int kOwedWaits = 8;
+
+  EepromWaits(Session& session, int32_t* timeouts)
+      : session_(session), timeouts_(timeouts), pipelined_(usePipelinedWaits(session)) {}
+  ~EepromWaits() {
+    while (owed_ > 0) collectOldest();
+  }
+  void afterWrite() {
+    if (pipelined_ && session_.link->sendWaitReady()) {
+      if (++owed_ > kOwedWaits) collectOldest();
+    } else if (session_.link->waitReady() < 0) {
+      fail();
+    }
+  }
+
+ private:
+  void collectOldest() {
+    --owed_;
+    if (session_.link->collectWaitReady() < 0) fail();
+  }
+  void fail() {
+    session_.console.print("Error - EEPROM write timeout\n");
+    ++*timeouts_;
+  }
+  Session& session_;
+  int32_t* timeouts_;
+  bool pipelined_;
+  int owed_ = 0;
+};
+
+// Bytes per page of Load/Write EEPROM Memory Page, or 0 where bytes are
+// written one by one. Every datasheet we have read whose instruction set
+// lacks Poll RDY/BSY (ATmega8, ATmega32: 2486AA Table 98, 8155I Table 29-16)
+// lacks the EEPROM page instructions too, so such a part is written by bytes
+// whatever its page size says.
+int32_t eepromPageSize(const PartRecord* part) {
+  if (part == nullptr || !part->hasPollReady) return 0;
+  const int32_t bytes = part->eepromPageBytes;
+  return bytes > 0 && bytes <= 256 && (bytes & (bytes - 1)) == 0 ? bytes : 0;
+}
+
 // Writes the first n bytes of loadImage, or with `held` only those whose value
 // differs from what `held` says the target holds.
 int32_t writeEepromBytes(Session& session, int32_t n, const ImageBuffer* held,
@@ -37,14 +86,36 @@ int32_t writeEepromBytes(Session& session, int32_t n, const ImageBuffer* held,
   n = clampToEepromAddresses(n);
   const ImageBuffer& image = *session.images.load;
   IspLink& link = *session.link;
+  EepromWaits waits(session, timeouts);
   for (int32_t i = 0; i < n; ++i) {
     const size_t at = static_cast<size_t>(i);
     if (held != nullptr && (*held)[at] == image[at]) continue;
+    // Sent behind the last write's busy wait, which the Korvo keeps until
+    // the chip is done.
     ispWriteEepromByte(link, static_cast<uint16_t>(i), image[at]);
-    if (link.waitReady() < 0) {
-      session.console.print("Error - EEPROM write timeout\n");
-      ++*timeouts;
+    waits.afterWrite();
+  }
+  return n;
+}
+
+// Writes each page holding a byte of the first n that differs from `held`,
+// whole: the bytes past n keep what `held` has for them. `held` covers the
+// last page to its end.
+int32_t writeEepromPages(Session& session, int32_t n, const ImageBuffer& held, int32_t pageBytes,
+                         int32_t* timeouts) {
+  n = clampToEepromAddresses(n);
+  const ImageBuffer& image = *session.images.load;
+  IspLink& link = *session.link;
+  EepromWaits waits(session, timeouts);
+  for (int32_t page = 0; page < n; page += pageBytes) {
+    const int32_t fileEnd = std::min(page + pageBytes, n);
+    if (std::equal(image.begin() + page, image.begin() + fileEnd, held.begin() + page)) continue;
+    for (int32_t i = page; i < page + pageBytes; ++i) {
+      const size_t at = static_cast<size_t>(i);
+      ispLoadEepromPage(link, static_cast<uint16_t>(i), i < n ? image[at] : held[at]);
     }
+    ispWriteEepromPage(link, static_cast<uint16_t>(page));
+    waits.afterWrite();
   }
   return n;
 }
@@ -63,9 +134,27 @@ int32_t programEepromCounting(Session& session, int32_t n, int32_t* timeouts) {
 
 int32_t programEepromChanges(Session& session, int32_t n, int32_t* timeouts) {
   n = clampToEepromAddresses(n);
-  // A byte write takes milliseconds and wears the cell; reading the range
-  // first costs a windowed read, a fraction of one write per byte.
-  readEepromQuietly(session, n);
+  const PartRecord* part = session.currentPart();
+  int32_t pageBytes = eepromPageSize(part);
+  // A write takes milliseconds and wears the cells; reading the range first
+  // costs a windowed read, a fraction of one write per byte. With pages, the
+  // read runs to the end of the last page, whose bytes past the file are
+  // written back as they are.
+  int32_t readEnd = n;
+  if (pageBytes > 0) {
+    const int32_t pagesEnd = (n + pageBytes - 1) / pageBytes * pageBytes;
+    // A last page running past the part's EEPROM is not one the datasheet
+    // has: such a part is written by bytes.
+    if (pagesEnd <= std::min(part->eepromBytes, clampToEepromAddresses(pagesEnd))) {
+      readEnd = pagesEnd;
+    } else {
+      pageBytes = 0;
+    }
+  }
+  readEepromQuietly(session, readEnd);
+  if (pageBytes > 0) {
+    return writeEepromPages(session, n, *session.images.read, pageBytes, timeouts);
+  }
   return writeEepromBytes(session, n, session.images.read.get(), timeouts);
 }
 

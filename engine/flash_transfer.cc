@@ -37,15 +37,13 @@ uint16_t low16(uint32_t word) {
   return static_cast<uint16_t>(word & 0xFFFF);
 }
 
-// Whether a page write's wait may be overlapped with the next page's loads,
-// on a link that can split it: only where a read-back follows, which catches a
-// Korvo that dropped loads sent behind its busy command as a mismatch.
-// Without one, each outcome is read before the next page's loads go out.
+}  // namespace
+
+// Without a read-back, each outcome is read before the next page's loads go
+// out.
 bool usePipelinedWaits(const Session& session) {
   return session.settings.verifyMode == 'v';
 }
-
-}  // namespace
 
 // Reads the runs into readImage, cleared to 0x00 first. The progress line
 // shows how far through the image the reading has come.

@@ -111,6 +111,12 @@ void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* ou
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data) {
   send(link, 0xC0, hi(address), lo(address), data);
 }
+void ispLoadEepromPage(IspLink& link, uint16_t address, uint8_t data) {
+  send(link, 0xC1, 0x00, lo(address), data);
+}
+void ispWriteEepromPage(IspLink& link, uint16_t address) {
+  send(link, 0xC2, hi(address), lo(address), 0x00);
+}
 uint8_t ispPollReady(IspLink& link) {
   return link.queryInstruction(kIspPollReady);
 }

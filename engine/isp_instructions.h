@@ -51,6 +51,14 @@ constexpr size_t kIspReadRunBytes = 1024;
 void ispReadFlashBytes(IspLink& link, uint32_t firstByte, size_t count, uint8_t* out);
 void ispReadEepromBytes(IspLink& link, uint16_t first, size_t count, uint8_t* out);
 void ispWriteEepromByte(IspLink& link, uint16_t address, uint8_t data);
+// Load EEPROM Memory Page of the byte at `address`. The chip takes the byte's
+// place in its page from the address's low bits and ignores the rest, so the
+// whole low byte goes out: a page the table gives smaller than the chip's own
+// (4 bytes where the ATmega644A has 8, 42716C-AVR-10/2016 Table 28-11) still
+// lands each byte in its place.
+void ispLoadEepromPage(IspLink& link, uint16_t address, uint8_t data);
+// Write EEPROM Memory Page: `address` is the page's first byte.
+void ispWriteEepromPage(IspLink& link, uint16_t address);
 // Bit 0 of the result is set while a self-timed write is still running.
 uint8_t ispPollReady(IspLink& link);
 

@@ -30,6 +30,11 @@ int32_t programFlashPages(Session& session, const FlashPages& pages, int32_t* ti
 int32_t readFlashRuns(Session& session, const std::vector<ByteRange>& runs);
 // compareImages over the runs only: what was not read back is not compared.
 int compareImageRuns(Session& session, const std::vector<ByteRange>& runs);
+// Whether a self-timed write's wait may be overlapped with what goes out next,
+// on a link that can split it: only where a read-back follows, which catches a
+// Korvo that dropped instructions sent behind its busy command as a mismatch.
+bool usePipelinedWaits(const Session& session);
 // programEeprom of only the bytes whose value differs from what the target
-// holds, read first; returns n all the same.
+// holds, read first; returns n all the same. On a part with EEPROM pages,
+// each page holding such a byte is written whole.
 int32_t programEepromChanges(Session& session, int32_t n, int32_t* timeouts);

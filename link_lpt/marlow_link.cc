@@ -1,5 +1,7 @@
 #include "link_lpt/marlow_link.h"
 
+#include <algorithm>
+
 #include "catalogue/part_record.h"
 #include "run/session.h"
 #include "timing/delay.h"
@@ -8,6 +10,7 @@ namespace {
 
 // The ATmega644P is given its longest self-timed write instead of being polled.
 constexpr int32_t kFixedWriteWaitUnits = 15000;
+constexpr uint32_t kLongestWaitUnits = 60000;
 constexpr int32_t kBusyPollGapUnits = 100;
 constexpr int kBusyAnswersTolerated = 5000;
 constexpr uint8_t kBusyBit = 0x01;
@@ -32,6 +35,11 @@ MarlowPort MarlowLink::port() const {
 }
 
 void MarlowLink::sendInstruction(const IspInstruction& instruction) {
+  const uint8_t op = instruction.bytes[0];
+  if (op == 0xAC || op == 0x4C || op == 0xC0 || op == 0xC2) {
+    lastWrite_[0] = op;
+    lastWrite_[1] = instruction.bytes[1];
+  }
   MarlowPort lines = port();
   for (uint8_t byte : instruction.bytes) spiWriteByte(lines, byte);
 }
@@ -53,9 +61,27 @@ uint8_t MarlowLink::enableProgramming() {
   return echo;
 }
 
+int32_t MarlowLink::writeWaitUnits(const PartRecord& part) const {
+  uint32_t micros = part.fuseWaitMicros;  // fuse and lock bit writes
+  if (lastWrite_[0] == 0xAC && (lastWrite_[1] & 0xE0) == 0x80) micros = part.eraseWaitMicros;
+  if (lastWrite_[0] == 0x4C) micros = part.flashWaitMicros;
+  if (lastWrite_[0] == 0xC0 || lastWrite_[0] == 0xC2) micros = part.eepromWaitMicros;
+  // A t_WD the datasheet facts do not give is waited out as the longest
+  // write; no datasheet's comes near the longest single delay.
+  if (micros == 0) return kFixedWriteWaitUnits;
+  return static_cast<int32_t>(std::min<uint32_t>(micros, kLongestWaitUnits));
+}
+
 int MarlowLink::waitReady() {
   if (session_.target.processorIndex == kFixedWaitRow) {
     delayUnits(kFixedWriteWaitUnits);
+    return 0;
+  }
+  // Without Poll RDY/BSY the chip's answer to F0 says nothing about the write:
+  // the datasheet's minimum wait is the only safe one.
+  const PartRecord* part = session_.currentPart();
+  if (part != nullptr && !part->hasPollReady) {
+    delayUnits(writeWaitUnits(*part));
     return 0;
   }
   int busyAnswers = 0;

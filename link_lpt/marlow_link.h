@@ -5,6 +5,7 @@
 #include "engine/isp_link.h"
 #include "link_lpt/spi_bitbang.h"
 
+struct PartRecord;
 struct Session;
 
 class MarlowLink : public IspLink {
@@ -23,6 +24,13 @@ class MarlowLink : public IspLink {
   MarlowPort port() const;
 
  private:
+  // The t_WD of the last write sent, for a part whose datasheet has no Poll
+  // RDY/BSY, in delay units.
+  int32_t writeWaitUnits(const PartRecord& part) const;
+
   Session& session_;
   PortBits bits_;
+  // The first two bytes of the last instruction that starts a self-timed
+  // write, so the wait after it knows which write it was.
+  uint8_t lastWrite_[2] = {0, 0};
 };

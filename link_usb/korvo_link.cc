@@ -240,7 +240,8 @@ void KorvoLink::enterProgrammingMode(char mode) {
   // A command that ended early (an error other than a lost link) can leave a
   // split wait owed; its replies are among the bytes dropped below, and none
   // is owed in the new programming mode.
-  busyOutcome_ = BusyOutcome::kNone;
+  owedBusyOutcomes_ = 0;
+  heldBusyOutcomes_.clear();
   framesDuringBusy_ = 0;
   unreadBusyReplies_ = 0;
   programmerSendText(mode == '1' ? "p1\r" : "p2\r");
@@ -286,7 +287,7 @@ void KorvoLink::sendInstruction(const IspInstruction& instruction) {
   // While a split wait is open the Korvo keeps what arrives until the target
   // is ready; a target that stays busy for the Korvo's whole 2 s limit must
   // not make it drop frames, so past a bound the outcome is read first.
-  if (busyOutcome_ == BusyOutcome::kOwed && ++framesDuringBusy_ > kFramesDuringBusy) {
+  if (owedBusyOutcomes_ > 0 && ++framesDuringBusy_ > kFramesDuringBusy) {
     holdOwedBusyOutcome();
   }
   sendFrame(kWriteInstruction, instruction);
@@ -404,22 +405,29 @@ bool KorvoLink::sendWaitReady() {
   settleUnreadBusyReplies();
   // The Korvo keeps what arrives during the wait and acts on it afterwards, so
   // the next page's loads can follow the busy command at once.
+  // Several may be owed at once; the Korvo answers them in the order sent.
   programmerSendByte(kBusyCommand);
-  busyOutcome_ = BusyOutcome::kOwed;
-  framesDuringBusy_ = 0;
+  if (owedBusyOutcomes_++ == 0) framesDuringBusy_ = 0;
   return true;
 }
 
 void KorvoLink::holdOwedBusyOutcome() {
-  if (busyOutcome_ != BusyOutcome::kOwed) return;
-  heldBusyOutcome_ = readBusyOutcome();
-  busyOutcome_ = BusyOutcome::kHeld;
+  for (; owedBusyOutcomes_ > 0; --owedBusyOutcomes_) {
+    heldBusyOutcomes_.push_back(readBusyOutcome());
+  }
 }
 
 int KorvoLink::collectWaitReady() {
-  holdOwedBusyOutcome();
-  busyOutcome_ = BusyOutcome::kNone;
-  return heldBusyOutcome_;
+  // The oldest outcome only, so the later ones go on arriving meanwhile.
+  if (heldBusyOutcomes_.empty()) {
+    if (owedBusyOutcomes_ == 0) return 0;
+    --owedBusyOutcomes_;
+    framesDuringBusy_ = 0;
+    return readBusyOutcome();
+  }
+  const int outcome = heldBusyOutcomes_.front();
+  heldBusyOutcomes_.pop_front();
+  return outcome;
 }
 
 int KorvoLink::readBusyOutcome() {

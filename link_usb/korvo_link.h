@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "engine/isp_link.h"
@@ -89,8 +90,8 @@ class KorvoLink : public IspLink {
   void settleUnreadBusyReplies();
   // The replies to one busy command up to ready ('0', 0) or failed (-1).
   int readBusyOutcome();
-  // Reads the outcome of a split wait still owed and keeps it for
-  // collectWaitReady, so no other reply is taken for it.
+  // Reads the outcomes of the split waits still owed and keeps them, in
+  // order, for collectWaitReady, so no other reply is taken for them.
   void holdOwedBusyOutcome();
   // One pass of a windowed run with its known-answer checks; false when a
   // check came back wrong or a byte beyond the expected count arrived.
@@ -106,9 +107,10 @@ class KorvoLink : public IspLink {
   char enableMode_ = '2';
   bool awaitSignOn_ = true;
   int unreadBusyReplies_ = 0;
-  enum class BusyOutcome { kNone, kOwed, kHeld };
-  BusyOutcome busyOutcome_ = BusyOutcome::kNone;
-  int heldBusyOutcome_ = 0;
+  // Split waits sent and not yet read, and those read and not yet collected.
+  int owedBusyOutcomes_ = 0;
+  std::deque<int> heldBusyOutcomes_;
+  // Frames sent since the oldest owed busy command.
   int framesDuringBusy_ = 0;
 };
 

@@ -23,15 +23,21 @@ constexpr uint32_t kWordAddressSpan = 0x10000;
 }  // namespace
 
 AvrTarget::AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults)
-    : part_(&part),
+    : AvrTarget(part, clock, faults, datasheetFactsFor(part)) {}
+
+AvrTarget::AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults,
+                     const DatasheetPart* facts)
+    : part_(withDatasheetFacts(part, facts)),
       clock_(&clock),
       faults_(faults),
-      flash_(part.flashBytes, 0xFF),
-      eeprom_(part.eepromBytes, 0xFF),
-      pageBuffer_(part.flashPageWords * 2, 0xFF),
-      fuseLow_(part.factoryLow),
-      fuseHigh_(part.factoryHigh),
-      fuseExtended_(part.hasExtendedFuse ? part.factoryExtended : 0xFF) {}
+      flash_(part_.flashBytes, 0xFF),
+      eeprom_(part_.eepromBytes, 0xFF),
+      pageBuffer_(part_.flashPageWords * 2, 0xFF),
+      eepromPage_(part_.eepromPageBytes, 0xFF),
+      eepromPageLoaded_(part_.eepromPageBytes, false),
+      fuseLow_(part_.factoryLow),
+      fuseHigh_(part_.factoryHigh),
+      fuseExtended_(part_.hasExtendedFuse ? part_.factoryExtended : 0xFF) {}
 
 void AvrTarget::setResetLow(bool low) {
   if (low == resetLow_) return;
@@ -104,7 +110,7 @@ bool AvrTarget::busy() const {
 }
 
 const SimPart& AvrTarget::part() const {
-  return *part_;
+  return part_;
 }
 const TargetStats& AvrTarget::stats() const {
   return stats_;
@@ -122,19 +128,19 @@ uint8_t AvrTarget::fuseHigh() const {
   return fuseHigh_;
 }
 uint8_t AvrTarget::fuseExtended() const {
-  return part_->hasExtendedFuse ? fuseExtended_ : 0xFF;
+  return part_.hasExtendedFuse ? fuseExtended_ : 0xFF;
 }
 uint8_t AvrTarget::lockBits() const {
   return lock_;
 }
 uint8_t AvrTarget::calibration() const {
-  return part_->calibration;
+  return part_.calibration;
 }
 
 void AvrTarget::setFuses(uint8_t low, uint8_t high, uint8_t extended) {
   fuseLow_ = low;
   fuseHigh_ = high;
-  fuseExtended_ = part_->hasExtendedFuse ? extended : 0xFF;
+  fuseExtended_ = part_.hasExtendedFuse ? extended : 0xFF;
   markWritten();
 }
 
@@ -176,7 +182,7 @@ void AvrTarget::noteViolation(const char* what, bool showFrame, int64_t shortMic
 }
 
 double AvrTarget::clockHz() const {
-  return clockHz_ > 0 ? clockHz_ : fuseSelectedClockHz(*part_, fuseLow_);
+  return clockHz_ > 0 ? clockHz_ : fuseSelectedClockHz(part_, fuseLow_);
 }
 
 void AvrTarget::sckChanged(bool high) {
@@ -213,30 +219,33 @@ void AvrTarget::recognizeEnable() {
   extendedAddress_ = 0;
   pageLoaded_ = false;
   std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
+  std::fill(eepromPageLoaded_.begin(), eepromPageLoaded_.end(), false);
 }
 
 // The byte shifted out during byte 4, decided once bytes 1 to 3 are in.
 uint8_t AvrTarget::readResult() const {
   const uint8_t op = frame_[0], b2 = frame_[1], b3 = frame_[2];
-  if (op == 0xF0 && b2 == 0x00) return busy() ? 0x01 : 0x00;
+  // A part without Poll RDY/BSY takes F0 for an instruction it does not
+  // know: its answer is the same whether or not it is writing.
+  if (op == 0xF0 && b2 == 0x00 && part_.hasPollReady) return busy() ? 0x01 : 0x00;
   if (busy()) return b3;  // ignored, and counted once byte 4 arrives
   const uint32_t word =
       ((b2 << 8) | b3) +
-      (part_->flashBytes > kWordAddressSpan * 2 ? extendedAddress_ : 0) * kWordAddressSpan;
-  const uint32_t flashIndex = (word * 2) % part_->flashBytes;
+      (part_.flashBytes > kWordAddressSpan * 2 ? extendedAddress_ : 0) * kWordAddressSpan;
+  const uint32_t flashIndex = (word * 2) % part_.flashBytes;
   switch (op) {
     case 0x30:
       if (faults_.wrongSignature) return 0x00;
-      return (b3 & 0x03) < 3 ? part_->signature[b3 & 0x03] : 0xFF;
+      return (b3 & 0x03) < 3 ? part_.signature[b3 & 0x03] : 0xFF;
     case 0x38:
-      return part_->calibration;
+      return part_.calibration;
     case 0x50:
       if (b2 == 0x00) return fuseLow_;
       if (b2 == 0x08) return fuseExtended();
       break;
     case 0x58:
       if (b2 == 0x00) return lock_;
-      if (b2 == 0x08) return part_->hasHighFuse ? fuseHigh_ : 0xFF;
+      if (b2 == 0x08) return part_.hasHighFuse ? fuseHigh_ : 0xFF;
       break;
     case 0x20:
       return readsLocked() ? 0xFF : flash_[flashIndex];
@@ -244,7 +253,7 @@ uint8_t AvrTarget::readResult() const {
       return readsLocked() ? 0xFF : flash_[flashIndex + 1];
     case 0xA0:
       if (eeprom_.empty()) return 0xFF;
-      return readsLocked() ? 0xFF : eeprom_[((b2 << 8) | b3) % part_->eepromBytes];
+      return readsLocked() ? 0xFF : eeprom_[((b2 << 8) | b3) % part_.eepromBytes];
     default:
       break;
   }
@@ -254,7 +263,7 @@ uint8_t AvrTarget::readResult() const {
 void AvrTarget::execute() {
   ++stats_.instructions;
   const uint8_t op = frame_[0], b2 = frame_[1], b3 = frame_[2], b4 = frame_[3];
-  const bool isPoll = op == 0xF0 && b2 == 0x00;
+  const bool isPoll = op == 0xF0 && b2 == 0x00 && part_.hasPollReady;
   if (isPoll) return;
   if (busy()) {
     ++stats_.busyViolations;
@@ -270,19 +279,19 @@ void AvrTarget::execute() {
         // Lock bits can only be programmed further; only a chip erase clears them.
         lock_ &= b4 | kUnusedLockBits;
         markWritten();
-        startSelfTimed(part_->fuseMicros);
+        startSelfTimed(part_.fuseMicros);
       } else if (b2 == 0xA0 || b2 == 0xA8 || b2 == 0xA4) {
         if (writesLocked()) return;
         if (b2 == 0xA0) fuseLow_ = b4;
-        if (b2 == 0xA8 && part_->hasHighFuse) fuseHigh_ = b4;
-        if (b2 == 0xA4 && part_->hasExtendedFuse) fuseExtended_ = b4;
+        if (b2 == 0xA8 && part_.hasHighFuse) fuseHigh_ = b4;
+        if (b2 == 0xA4 && part_.hasExtendedFuse) fuseExtended_ = b4;
         markWritten();
-        startSelfTimed(part_->fuseMicros);
+        startSelfTimed(part_.fuseMicros);
       }
       break;
     case 0x40:
     case 0x48: {
-      const uint32_t index = b3 % part_->flashPageWords;
+      const uint32_t index = b3 % part_.flashPageWords;
       pageBuffer_[index * 2 + (op == 0x48 ? 1 : 0)] = b4;
       pageLoaded_ = true;
       break;
@@ -295,9 +304,15 @@ void AvrTarget::execute() {
       break;
     case 0xC0:
       if (writesLocked() || eeprom_.empty()) return;
-      eeprom_[((b2 << 8) | b3) % part_->eepromBytes] = b4;
+      eeprom_[((b2 << 8) | b3) % part_.eepromBytes] = b4;
       markWritten();
-      startSelfTimed(part_->eepromByteMicros);
+      startSelfTimed(part_.eepromByteMicros);
+      break;
+    case 0xC1:
+      loadEepromPage();
+      break;
+    case 0xC2:
+      writeEepromPage();
       break;
     default:
       break;  // reads were answered during byte 4; unknown opcodes do nothing
@@ -309,19 +324,19 @@ void AvrTarget::chipErase() {
   if (!eepromKept()) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
   lock_ = 0xFF;
   markWritten();
-  startSelfTimed(part_->chipEraseMicros);
+  startSelfTimed(part_.chipEraseMicros);
 }
 
 // EESAVE programmed (0) keeps the EEPROM through a chip erase; which fuse
 // byte holds it differs (the ATtiny13's low fuse, the ATtiny2313's bit 6).
 bool AvrTarget::eepromKept() const {
-  switch (part_->eesaveFuse) {
+  switch (part_.eesaveFuse) {
     case 1:
-      return (fuseLow_ & part_->eesaveMask) == 0;
+      return (fuseLow_ & part_.eesaveMask) == 0;
     case 2:
-      return (fuseHigh_ & part_->eesaveMask) == 0;
+      return (fuseHigh_ & part_.eesaveMask) == 0;
     case 3:
-      return (fuseExtended() & part_->eesaveMask) == 0;
+      return (fuseExtended() & part_.eesaveMask) == 0;
     default:
       return false;
   }
@@ -335,16 +350,43 @@ void AvrTarget::writePage() {
   }
   if (!writesLocked()) {
     uint32_t word = (frame_[1] << 8) | frame_[2];
-    if (part_->flashBytes > kWordAddressSpan * 2) word += extendedAddress_ * kWordAddressSpan;
-    const uint32_t pageBytes = part_->flashPageWords * 2;
-    const uint32_t start = (word * 2) % part_->flashBytes / pageBytes * pageBytes;
+    if (part_.flashBytes > kWordAddressSpan * 2) word += extendedAddress_ * kWordAddressSpan;
+    const uint32_t pageBytes = part_.flashPageWords * 2;
+    const uint32_t start = (word * 2) % part_.flashBytes / pageBytes * pageBytes;
     // Programming can only clear bits; erased cells are what make a page equal
     // to what was loaded.
     for (uint32_t i = 0; i < pageBytes; ++i) flash_[start + i] &= pageBuffer_[i];
     ++stats_.pagesWritten;
     markWritten();
-    startSelfTimed(part_->flashPageMicros);
+    startSelfTimed(part_.flashPageMicros);
   }
   std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
   pageLoaded_ = false;
+}
+
+// A part without the page instructions ignores them, as any unknown opcode.
+void AvrTarget::loadEepromPage() {
+  if (eepromPage_.empty()) return;
+  const size_t index = frame_[2] % eepromPage_.size();
+  eepromPage_[index] = frame_[3];
+  eepromPageLoaded_[index] = true;
+}
+
+// The page is the one holding the address, whatever its low bits say; only
+// the loaded bytes change, and the write takes t_WD_EEPROM like a byte's.
+void AvrTarget::writeEepromPage() {
+  if (eepromPage_.empty() || eeprom_.empty()) return;
+  const size_t pageBytes = eepromPage_.size();
+  const size_t start = ((frame_[1] << 8) | frame_[2]) % part_.eepromBytes / pageBytes * pageBytes;
+  const bool anyLoaded = std::find(eepromPageLoaded_.begin(), eepromPageLoaded_.end(), true) !=
+                         eepromPageLoaded_.end();
+  if (anyLoaded && !writesLocked()) {
+    for (size_t i = 0; i < pageBytes && start + i < eeprom_.size(); ++i) {
+      if (eepromPageLoaded_[i]) eeprom_[start + i] = eepromPage_[i];
+    }
+    ++stats_.eepromPagesWritten;
+    markWritten();
+    startSelfTimed(part_.eepromByteMicros);
+  }
+  std::fill(eepromPageLoaded_.begin(), eepromPageLoaded_.end(), false);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/datasheet_parts.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_parts.h"
 
@@ -20,6 +21,7 @@ struct TargetFaults {
 struct TargetStats {
   uint64_t instructions = 0;  // complete 4-byte instructions acted on
   uint64_t pagesWritten = 0;
+  uint64_t eepromPagesWritten = 0;
   uint64_t busyViolations = 0;   // an instruction other than the poll while busy
   uint64_t emptyPageWrites = 0;  // page write with nothing loaded
   uint64_t earlyEnables = 0;     // Programming Enable under 20 ms after RESET went low
@@ -34,7 +36,10 @@ struct TargetStats {
 
 class AvrTarget {
  public:
+  // The chip is `part` as its datasheet facts have it (datasheetFactsFor), or
+  // as `facts` has it where a test names them.
   AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults = {});
+  AvrTarget(const SimPart& part, SimClock& clock, TargetFaults faults, const DatasheetPart* facts);
 
   // RESET line: true = held low (programming possible), false = high (running).
   // Going high leaves programming mode.
@@ -104,9 +109,11 @@ class AvrTarget {
   void execute();
   void chipErase();
   void writePage();
+  void loadEepromPage();
+  void writeEepromPage();
   void markWritten() { ++writeGeneration_; }
 
-  const SimPart* part_;
+  SimPart part_;
   SimClock* clock_;
   TargetFaults faults_;
   TargetStats stats_;
@@ -115,6 +122,10 @@ class AvrTarget {
   std::vector<uint8_t> eeprom_;
   std::vector<uint8_t> pageBuffer_;
   bool pageLoaded_ = false;
+  // The EEPROM page buffer: only the bytes loaded since the last page write
+  // are written.
+  std::vector<uint8_t> eepromPage_;
+  std::vector<bool> eepromPageLoaded_;
   uint8_t fuseLow_, fuseHigh_, fuseExtended_;
   uint8_t lock_ = 0xFF;
   uint8_t extendedAddress_ = 0;

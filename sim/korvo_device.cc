@@ -148,6 +148,8 @@ void KorvoDevice::finishFrame(KorvoBytes& out) {
 }
 
 bool KorvoDevice::targetBusy() {
+  const int timed = target_.timedBusy();
+  if (timed >= 0) return timed != 0;
   uint8_t answer = 0;
   for (uint8_t byte : kPollReady) answer = target_.exchange(byte);
   return (answer & 0x01) != 0;

@@ -18,6 +18,10 @@ class KorvoTarget {
   virtual ~KorvoTarget() = default;
   virtual void setResetLow(bool low) = 0;
   virtual uint8_t exchange(uint8_t mosi) = 0;
+  // For a part without Poll RDY/BSY, whose answer to F0 means nothing, the
+  // Korvo's busy command keeps the part's own write time: 1 while that runs,
+  // 0 once it is over. -1 for a part that answers the poll.
+  virtual int timedBusy() { return -1; }
 };
 
 struct KorvoSettings {

@@ -52,6 +52,10 @@ class TargetWires : public KorvoTarget {
   explicit TargetWires(AvrTarget& target) : target_(target) {}
   void setResetLow(bool low) override { target_.setResetLow(low); }
   uint8_t exchange(uint8_t mosi) override { return target_.exchange(mosi); }
+  int timedBusy() override {
+    if (target_.part().hasPollReady) return -1;
+    return target_.busy() ? 1 : 0;
+  }
 
  private:
   AvrTarget& target_;

@@ -12,6 +12,7 @@
 
 #include "sim/sim_parts.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "catalogue/fuse_bits.h"
 #include "catalogue/parts_file.h"
 #include "run/regular_file.h"
+#include "sim/datasheet_parts.h"
 
 namespace {
 
@@ -44,7 +46,10 @@ const SimPart kParts[] = {
     {"ATmega128",   {0x1E, 0x97, 0x02}, 131072, 128, 4096,  true, true, 0xE1, 0x99, 0xFD, 0xAB, WAITS_9_45_90_45},
     {"ATmega1280",  {0x1E, 0x97, 0x03}, 131072, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0x8E, WAITS_9_45_90_45},
     {"ATmega1281",  {0x1E, 0x97, 0x04}, 131072, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0x8F, WAITS_9_45_90_45},
-    {"ATmega1284P", {0x1E, 0x97, 0x05}, 131072, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0xA4, WAITS_9_45_90_45},
+    // 8-byte EEPROM pages: 8272E-AVR-04/2013, 27.5 "Page Size", the EEPROM
+    // table beside Table 27-7.
+    {"ATmega1284P", {0x1E, 0x97, 0x05}, 131072, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0xA4, WAITS_9_45_90_45,
+     2, 0x08, false, 0, false, true, 8},
     {"ATmega2560",  {0x1E, 0x98, 0x01}, 262144, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0x90, WAITS_9_45_90_45},
     {"ATmega2561",  {0x1E, 0x98, 0x02}, 262144, 128, 4096,  true, true, 0x62, 0x99, 0xFF, 0x91, WAITS_9_45_90_45},
     {"AT90USB162",  {0x1E, 0x94, 0x82},  16384,  64,  512,  true, true, 0x5E, 0xD9, 0xF4, 0x6C, WAITS_9_45_90_45},
@@ -129,6 +134,9 @@ void makeGeneratedParts() {
     extra.generated.push_back(modelled(p.name, p.signature, p.flashBytes, p.flashPageWords,
                                        p.eepromBytes, p.fuseCount, p.defaultsKnown,
                                        p.defaultFuses, calibration));
+    if (p.eepromPageBytes > 0) {
+      extra.generated.back().eepromPageBytes = static_cast<uint32_t>(p.eepromPageBytes);
+    }
   }
 }
 
@@ -253,4 +261,36 @@ const SimPart* simParts() {
 
 int simPartCount() {
   return static_cast<int>(sizeof(kParts) / sizeof(kParts[0]));
+}
+
+const DatasheetPart* datasheetFactsFor(const SimPart& part) {
+  const DatasheetPart* parts = datasheetParts();
+  for (int i = 0; i < datasheetPartCount(); ++i) {
+    if (parts[i].name != nullptr && partNameMatches(part.name, parts[i].name)) return &parts[i];
+  }
+  return findDatasheetPart(part.signature);
+}
+
+SimPart withDatasheetFacts(const SimPart& part, const DatasheetPart* facts) {
+  SimPart chip = part;
+  if (facts == nullptr) return chip;
+  std::memcpy(chip.signature, facts->signature, 3);
+  if (facts->fuseCount > 0) {
+    chip.fuseCount = static_cast<uint8_t>(facts->fuseCount);
+    chip.hasHighFuse = facts->fuseCount >= 2;
+    chip.hasExtendedFuse = facts->fuseCount >= 3;
+    chip.factoryExtended = facts->factoryFuses[0];
+    chip.factoryHigh = facts->factoryFuses[1];
+    chip.factoryLow = facts->factoryFuses[2];
+  }
+  chip.hasPollReady = facts->hasPollReady;
+  auto known = [](uint32_t datasheet, uint32_t modelled) {
+    return datasheet > 0 ? datasheet : modelled;
+  };
+  chip.chipEraseMicros = known(facts->eraseWaitMicros, chip.chipEraseMicros);
+  chip.flashPageMicros = known(facts->flashWaitMicros, chip.flashPageMicros);
+  chip.eepromByteMicros = known(facts->eepromWaitMicros, chip.eepromByteMicros);
+  chip.fuseMicros = known(facts->fuseWaitMicros, chip.fuseMicros);
+  chip.eepromPageBytes = static_cast<uint32_t>(std::max<int32_t>(facts->eepromPageBytes, 0));
+  return chip;
 }

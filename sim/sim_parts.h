@@ -29,7 +29,23 @@ struct SimPart {
   bool genericClock = false;  // the clock from the fuse bit names (target_clock.cc)
   uint8_t fuseCount = 0;      // 0: as hasHighFuse and hasExtendedFuse say
   bool fromPartsFile = false;
+  // Poll RDY/BSY (F0) in the serial instruction set; without it the chip
+  // treats F0 as an instruction it does not know.
+  bool hasPollReady = true;
+  // Bytes per page of Load/Write EEPROM Memory Page (C1/C2); 0 where the
+  // instruction set lacks them. Without datasheet facts, what the programs'
+  // table gives every row.
+  uint32_t eepromPageBytes = 4;
 };
+
+struct DatasheetPart;
+// The part as its datasheet facts describe it (sim/datasheet_parts.h), or as
+// it stands when `facts` is nullptr: signature, factory fuses, ready poll,
+// t_WD waits and EEPROM pages.
+SimPart withDatasheetFacts(const SimPart& part, const DatasheetPart* facts);
+// The facts of the part: by any of its '/'-joined names first, so that a
+// signature the datasheet corrects is found, then by its signature.
+const DatasheetPart* datasheetFactsFor(const SimPart& part);
 
 // Part names are matched without regard to case; nullptr when unknown. Every
 // part answers to its name and, for a generated part that joins several with

@@ -12,6 +12,7 @@
 // A file made for another part is refused: its memories would not fit.
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -111,7 +112,7 @@ bool AvrTarget::saveState(const std::string& path, std::string* error) const {
     char line[64];
     std::snprintf(line, sizeof line, "fuses %02X %02X %02X\nlock %02X\n", fuseLow_, fuseHigh_,
                   fuseExtended(), lock_);
-    out << kMagic << ' ' << kVersion << "\npart " << part_->name << '\n' << line;
+    out << kMagic << ' ' << kVersion << "\npart " << part_.name << '\n' << line;
     writeHexBlock(out, "flash", flash_);
     writeHexBlock(out, "eeprom", eeprom_);
     out.flush();
@@ -150,8 +151,9 @@ bool AvrTarget::loadState(const std::string& path, std::string* error) {
     fail(error, path + ": missing the part line");
     return false;
   }
-  if (findSimPart(partName) != part_) {
-    fail(error, path + " was made for " + partName + ", not " + part_->name);
+  const SimPart* named = findSimPart(partName);
+  if (named == nullptr || std::strcmp(named->name, part_.name) != 0) {
+    fail(error, path + " was made for " + partName + ", not " + part_.name);
     return false;
   }
   uint8_t low = 0, high = 0, extended = 0, lock = 0;
@@ -176,7 +178,7 @@ bool AvrTarget::loadState(const std::string& path, std::string* error) {
   eeprom_ = std::move(eeprom);
   fuseLow_ = low;
   fuseHigh_ = high;
-  fuseExtended_ = part_->hasExtendedFuse ? extended : 0xFF;
+  fuseExtended_ = part_.hasExtendedFuse ? extended : 0xFF;
   lock_ = lock | 0xC0;
   return true;
 }

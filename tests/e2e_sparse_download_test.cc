@@ -149,13 +149,14 @@ TEST_P(SparseRun, ATopImageOntoAFullChipLeavesTheImageAndErasedFlash) {
 }
 
 // A second download of the same EEPROM file finds every byte in place and
-// writes none; a changed byte is written alone.
+// writes none; a changed byte's 4-byte page is written alone.
 TEST_P(SparseRun, TheSameEepromFileAgainWritesNothing) {
   std::vector<uint8_t> data = denseBytes(300, 23);
   writeFile(dir.file("data.hex"), intelHexText(data));
   ProcessResult first = run({"-dedata.hex"}, dir.file("trace1"));
   ASSERT_EQ(first.exitStatus, 0) << first.output;
-  EXPECT_EQ(linesStartingWith(instructions(dir.file("trace1")), "C0 ").size(), 300u);
+  EXPECT_EQ(linesStartingWith(instructions(dir.file("trace1")), "C1 ").size(), 300u);
+  EXPECT_EQ(linesStartingWith(instructions(dir.file("trace1")), "C2 ").size(), 75u);
 
   ProcessResult second = run({"-dedata.hex"}, dir.file("trace2"));
   EXPECT_EQ(second.exitStatus, 0) << second.output;
@@ -164,14 +165,18 @@ TEST_P(SparseRun, TheSameEepromFileAgainWritesNothing) {
             std::string::npos)
       << second.output;
   EXPECT_NE(second.output.find("Target matches data.hex\n"), std::string::npos) << second.output;
-  EXPECT_TRUE(linesStartingWith(instructions(dir.file("trace2")), "C0 ").empty());
+  EXPECT_TRUE(linesStartingWith(instructions(dir.file("trace2")), "C1 ").empty());
+  EXPECT_TRUE(linesStartingWith(instructions(dir.file("trace2")), "C2 ").empty());
 
   data[17] = static_cast<uint8_t>(data[17] ^ 0x81);
   writeFile(dir.file("data.hex"), intelHexText(data));
   ProcessResult third = run({"-dedata.hex"}, dir.file("trace3"));
   EXPECT_EQ(third.exitStatus, 0) << third.output;
-  EXPECT_EQ(linesStartingWith(instructions(dir.file("trace3")), "C0 "),
-            (std::vector<std::string>{hexLine({0xC0, 0x00, 17, data[17]})}));
+  EXPECT_EQ(linesStartingWith(instructions(dir.file("trace3")), "C2 "),
+            (std::vector<std::string>{hexLine({0xC2, 0x00, 16, 0x00})}));
+  const std::vector<std::string> loads = linesStartingWith(instructions(dir.file("trace3")), "C1 ");
+  ASSERT_EQ(loads.size(), 4u);
+  EXPECT_EQ(loads[1], hexLine({0xC1, 0x00, 17, data[17]}));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, SparseRun,

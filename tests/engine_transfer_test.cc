@@ -292,6 +292,7 @@ TEST_F(Transfer, AFileWithOnlyTheEndRecordStillErases) {
 
 TEST_F(Transfer, EepromDownloadWritesEachByteAndVerifies) {
   h.identifyAs(kAtmega48Row);
+  h.session.catalogue.rows[kAtmega48Row].eepromPageBytes = 0;  // a part written by bytes
   h.link.keepsEepromWrites = true;
   downloadFile({0x12, 0x34});
   h.link.waitResults = {0, -1};
@@ -309,6 +310,7 @@ TEST_F(Transfer, EepromDownloadWritesEachByteAndVerifies) {
 // that byte alone; the count line still gives the file's length.
 TEST_F(Transfer, EepromDownloadWritesOnlyTheBytesThatDiffer) {
   h.identifyAs(kAtmega48Row);
+  h.session.catalogue.rows[kAtmega48Row].eepromPageBytes = 0;  // a part written by bytes
   h.link.keepsEepromWrites = true;
   std::vector<uint8_t> bytes = randomBytes(200, 7);
   bytes[50] = 0xFF;  // erased already, so never written

@@ -27,10 +27,15 @@ class WireRecorder : public KorvoTarget {
     return out;
   }
 
+  // A part without Poll RDY/BSY: busy for this many checks, -1 for a part
+  // that answers the poll.
+  int timedBusy() override { return timedChecks < 0 ? -1 : timedChecks-- > 0 ? 1 : 0; }
+
   std::vector<bool> resets;
   std::vector<uint8_t> spi;
   uint8_t previous = 0xFF;
   int busyPolls = 0;
+  int timedChecks = -1;
 };
 
 std::string text(const KorvoBytes& bytes) {
@@ -120,6 +125,18 @@ TEST_F(KorvoDeviceTest, BusyWaitStreamsProgressThenReady) {
   // Every poll was a ready poll, the held frame came after them.
   EXPECT_EQ(wires.spi.size(), 4u * 4 + 4);
   EXPECT_EQ(wires.spi[wires.spi.size() - 4], 0x30);
+}
+
+// On a part whose answer to F0 means nothing, "b" keeps the part's own write
+// time and sends no poll.
+TEST_F(KorvoDeviceTest, BusyWaitOnAPartWithoutReadyPollSendsNoPoll) {
+  enterSequence();
+  wires.timedChecks = 2;
+  KorvoBytes out;
+  device.receive('b', 0, out);
+  for (int64_t t = 1000; device.busyWaiting(); t += 1000) device.advance(t, out);
+  EXPECT_EQ(text(out), "..0");
+  EXPECT_TRUE(wires.spi.empty());
 }
 
 TEST_F(KorvoDeviceTest, BusyWaitGivesUpWithOneAtItsLimit) {

@@ -18,6 +18,8 @@ class Chip {
  public:
   explicit Chip(const char* name, TargetFaults faults = {})
       : target(*findSimPart(name), clock, faults) {}
+  Chip(const char* name, const DatasheetPart& facts)
+      : target(*findSimPart(name), clock, TargetFaults{}, &facts) {}
 
   // The four bytes of one instruction; returns what came back during each.
   std::array<uint8_t, 4> instruction(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) {
@@ -412,6 +414,21 @@ TEST(SimTargetTest, DamagedStateFilesAreRefusedAndAFailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(chip.target.saveState(path, &error));
   EXPECT_EQ(readFile(path), good);
   rmdir((path + ".tmp").c_str());
+}
+
+// A part without the EEPROM page instructions or Poll RDY/BSY (the ATmega8's
+// 2486AA Table 98) ignores C1 and C2, and answers F0 the same writing or not.
+TEST(SimulatedTarget, APartWithoutPagesOrReadyPollIgnoresBoth) {
+  const DatasheetPart facts = {
+      "ATmega8", {0x1E, 0x93, 0x07}, 0, {0xFF, 0xFF, 0xFF}, false, 9000, 4500, 9000, 4500, 0};
+  Chip chip("ATmega8", facts);
+  chip.enter();
+  chip.instruction(0xC1, 0x00, 0x00, 0x44);
+  chip.instruction(0xC2, 0x00, 0x00, 0x00);
+  const uint8_t idle = chip.query(0xF0, 0x00, 0x00);
+  chip.instruction(0xC0, 0x00, 0x01, 0x55);
+  EXPECT_EQ(chip.query(0xF0, 0x00, 0x00), idle);
+  EXPECT_EQ(chip.target.eeprom()[0], 0xFF);
 }
 
 }  // namespace

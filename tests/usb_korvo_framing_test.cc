@@ -221,6 +221,14 @@ TEST_F(KorvoFramingTest, ABusyOutcomeOwedIsReadBeforeTheFirstQueryOfARun) {
   EXPECT_EQ(link.collectWaitReady(), 0);
 }
 
+TEST_F(KorvoFramingTest, SeveralOwedBusyOutcomesAreCollectedInTheOrderSent) {
+  ASSERT_TRUE(link.sendWaitReady());
+  ASSERT_TRUE(link.sendWaitReady());
+  pty.reply("..0.1");
+  EXPECT_EQ(link.collectWaitReady(), 0);
+  EXPECT_EQ(link.collectWaitReady(), -1);
+}
+
 TEST_F(KorvoFramingTest, NoBusyOutcomeIsOwedAfterProgrammingModeIsEnteredAgain) {
   // A command that ended early left a split wait owed. Its stream goes with
   // the bytes dropped on entering programming mode, and the next read does
