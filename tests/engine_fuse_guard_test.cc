@@ -118,6 +118,48 @@ TEST_F(FuseGuardTest, AConfirmedWriteDoesNotLeaveTheAskingEntryAsAFailure) {
   EXPECT_TRUE(h.session.commandFailed);
 }
 
+// A misread signature matches no part: every fuse or lock write to it waits
+// for its repetition, whatever the value, or --force-fuses.
+TEST_F(FuseGuardTest, EveryWriteToAnUnrecognisedTargetWaitsForItsRepetition) {
+  asPart(0x12, 0x34);
+  const struct {
+    std::string command;
+    bool (*write)(Session&);
+    size_t instructions;  // fuse or lock writes it sends
+  } cases[] = {
+      {"pf162", [](Session& s) { return writeFuse(s, 1, 0x62); }, 1},
+      {"pfa62,d9,ff", [](Session& s) { return writeAllFuses(s, 0x62, 0xD9, 0xFF); }, 3},
+      {"pl3c", [](Session& s) { return writeLockByte(s, 0x3C); }, 1},
+  };
+  size_t sent = 0;
+  for (const auto& c : cases) {
+    h.console.clearOutput();
+    h.session.commandsRun += 1;
+    EXPECT_FALSE(c.write(h.session));
+    EXPECT_EQ(output(), "Signature 1e 12 34 is no known part, so what " + c.command +
+                            " does cannot be checked\nNothing written. To write it, enter " +
+                            c.command + " again as the next command, or run with --force-fuses\n");
+    EXPECT_EQ(h.link.instructionsWith(0xAC).size(), sent) << c.command;
+    h.session.commandsRun += 1;
+    EXPECT_TRUE(c.write(h.session)) << c.command;
+    sent += c.instructions;
+    EXPECT_EQ(h.link.instructionsWith(0xAC).size(), sent) << c.command;
+  }
+  h.session.forceFuses = true;
+  h.session.commandsRun += 1;
+  EXPECT_TRUE(cases[0].write(h.session));
+}
+
+TEST_F(FuseGuardTest, AFuseByteThePartLacksIsRefused) {
+  asPart(0x93, 0x07);  // the ATmega8: low and high fuse only
+  h.session.target.processorIndex =
+      findPartBySignature(h.session.catalogue, h.session.target.signature);
+  EXPECT_FALSE(nextCommand(writeFuse, 3, 0xFF));
+  EXPECT_EQ(output(), "ATmega8/ATmega8A has no fuse byte 3 - nothing written\n");
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 0u);
+  EXPECT_TRUE(nextCommand(writeFuse, 2, 0xD9));
+}
+
 TEST_F(FuseGuardTest, MovingFromTheInternalOscillatorToACrystalWarnsAndWrites) {
   h.link.fuseLow = 0x62;
   EXPECT_TRUE(nextCommand(writeFuse, 1, 0xFF));
