@@ -64,6 +64,10 @@ bool applyPortOption(const Profile& profile, const std::string& text, RunSetting
     if (channelFromPortOption(text, channel)) {
       settings.comChannel = channel;
       settings.comDevicePath.clear();
+    } else if (prefixEqualsIgnoreCase(text, "com", 3) && text.find('/') == std::string::npos) {
+      // COM0, COM-1 or COM1x is a mistyped channel, not a file in the
+      // current folder ("./COM0" still names one).
+      return false;
     } else {
       settings.comDevicePath = text;
     }
