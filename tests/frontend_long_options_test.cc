@@ -81,6 +81,7 @@ TEST(LongOptions, RefusalsEndTheRunWithStatusTwoAndAHint) {
       {&tarnwickProfile(), {"tarnwick", "--port", "COM0"}, "'COM0' is not a port for --port"},
       {&tarnwickProfile(), {"tarnwick", "--port", "com-1"}, "'com-1' is not a port for --port"},
       {&tarnwickProfile(), {"tarnwick", "--port=COM1x"}, "'COM1x' is not a port for --port"},
+      {&tarnwickProfile(), {"tarnwick", "--port", "COM"}, "'COM' is not a port for --port"},
       {&pelloryProfile(),
        {"pellory", "--decode-fuses", "ATmega8", "e1", "d9", "ff", "00"},
        "option '--decode-fuses' takes at most three fuse bytes; '00' is one too many"},
@@ -108,6 +109,7 @@ TEST(LongOptions, RefusalsEndTheRunWithStatusTwoAndAHint) {
   EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port=278"}).port, "278");
   EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port", "fffd"}).port, "fffd");
   EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "./COM0"}).port, "./COM0");
+  EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "combo"}).port, "combo");
   EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "com11"}).port, "com11");
 }
 
