@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "engine/target_flows.h"
 #include "tests/support/engine_harness.h"
@@ -29,6 +30,10 @@ class FuseGuardTest : public ::testing::Test {
     return flow(h.session, fuse, value);
   }
   bool writeHigh(uint8_t value) { return nextCommand(writeFuse, 2, value); }
+  bool nextCommand(bool (*flow)(Session&)) {
+    h.session.commandsRun += 1;
+    return flow(h.session);
+  }
 
   size_t writesTo(uint8_t second) {
     size_t n = 0;
@@ -122,32 +127,22 @@ TEST_F(FuseGuardTest, AConfirmedWriteDoesNotLeaveTheAskingEntryAsAFailure) {
 // for its repetition, whatever the value, or --force-fuses.
 TEST_F(FuseGuardTest, EveryWriteToAnUnrecognisedTargetWaitsForItsRepetition) {
   asPart(0x12, 0x34);
-  const struct {
-    std::string command;
-    bool (*write)(Session&);
-    size_t instructions;  // fuse or lock writes it sends
-  } cases[] = {
-      {"pf162", [](Session& s) { return writeFuse(s, 1, 0x62); }, 1},
-      {"pfa62,d9,ff", [](Session& s) { return writeAllFuses(s, 0x62, 0xD9, 0xFF); }, 3},
-      {"pl3c", [](Session& s) { return writeLockByte(s, 0x3C); }, 1},
+  const std::pair<std::string, bool (*)(Session&)> writes[] = {
+      {"pf162", [](Session& s) { return writeFuse(s, 1, 0x62); }},
+      {"pfa62,d9,ff", [](Session& s) { return writeAllFuses(s, 0x62, 0xD9, 0xFF); }},
+      {"pl3c", [](Session& s) { return writeLockByte(s, 0x3C); }},
   };
-  size_t sent = 0;
-  for (const auto& c : cases) {
+  for (const auto& [command, write] : writes) {
     h.console.clearOutput();
-    h.session.commandsRun += 1;
-    EXPECT_FALSE(c.write(h.session));
-    EXPECT_EQ(output(), "Signature 1e 12 34 is no known part, so what " + c.command +
+    EXPECT_FALSE(nextCommand(write));
+    EXPECT_EQ(output(), "Signature 1e 12 34 is no known part, so what " + command +
                             " does cannot be checked\nNothing written. To write it, enter " +
-                            c.command + " again as the next command, or run with --force-fuses\n");
-    EXPECT_EQ(h.link.instructionsWith(0xAC).size(), sent) << c.command;
-    h.session.commandsRun += 1;
-    EXPECT_TRUE(c.write(h.session)) << c.command;
-    sent += c.instructions;
-    EXPECT_EQ(h.link.instructionsWith(0xAC).size(), sent) << c.command;
+                            command + " again as the next command, or run with --force-fuses\n");
+    EXPECT_TRUE(nextCommand(write)) << command;
   }
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 5u);  // each sent once, when confirmed
   h.session.forceFuses = true;
-  h.session.commandsRun += 1;
-  EXPECT_TRUE(cases[0].write(h.session));
+  EXPECT_TRUE(nextCommand(writes[0].second));
 }
 
 TEST_F(FuseGuardTest, AFuseByteThePartLacksIsRefused) {
