@@ -122,6 +122,12 @@ void showFuses(Session& session) {
 
 bool writeFuse(Session& session, int fuseNumber, uint8_t value) {
   if (fuseNumber < 1 || fuseNumber > 3) return false;
+  // The part's datasheet gives no write instruction for a byte it lacks.
+  const PartRecord* part = session.currentPart();
+  if (part != nullptr && fuseNumber > fuseCountOf(session)) {
+    session.console.print("%s has no fuse byte %d - nothing written\n", part->name, fuseNumber);
+    return false;
+  }
   FuseWritePlan plan = fuseCommand("pf%d%x", fuseNumber, value);
   plan.add(fuseNumber, value);
   if (!clearFuseWrite(session, plan)) return false;

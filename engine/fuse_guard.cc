@@ -1,5 +1,7 @@
 #include "engine/fuse_guard.h"
 
+#include <cstdio>
+
 #include "catalogue/fuse_meaning.h"
 #include "engine/isp_instructions.h"
 #include "run/session.h"
@@ -78,11 +80,53 @@ bool targetAnswersForWrite(Session& session) {
   return false;
 }
 
+namespace {
+
+// Whether a write that needs asking may go ahead now: forced, or confirmed.
+// Otherwise it is held, after the caller printed why.
+bool writeOrHold(Session& session, const FuseWritePlan& plan, bool confirmed) {
+  if (session.forceFuses) return true;
+  if (!confirmed) {
+    session.console.print(
+        "Nothing written. To write it, enter %s again as the next command, "
+        "or run with --force-fuses\n",
+        plan.command.c_str());
+    holdBack(session, plan);
+    return false;
+  }
+  // The user said yes: the entry that only asked is not held against the run.
+  session.commandFailed = session.fuseHold.failedBefore;
+  return true;
+}
+
+// A signature that matches no part may be a misread one (a loose wire): what
+// the write does to that chip cannot be told, so every such write is held.
+// True when the part is known, or the write may go ahead.
+bool clearUnknownPartWrite(Session& session, const FuseWritePlan& plan) {
+  if (session.currentPart() != nullptr || partBits(session) != nullptr) return true;
+  const bool confirmed = confirmsHeldWrite(session, plan);
+  session.fuseHold.pending = false;
+  if (!session.forceFuses && !confirmed) {
+    const uint8_t* signature = session.target.signature;
+    session.console.print(
+        "Signature %x %x %x is no known part, so what %s does cannot be checked\n", signature[0],
+        signature[1], signature[2], plan.command.c_str());
+  }
+  return writeOrHold(session, plan, confirmed);
+}
+
+}  // namespace
+
 bool clearFuseWrite(Session& session, const FuseWritePlan& plan) {
   if (!targetAnswersForWrite(session)) return false;
   const PartFuseBits* bits = partBits(session);
   if (bits == nullptr) {
-    session.console.print("No fuse bit table for this part - written as given, unguarded\n");
+    // An unrecognised target asks first; a part of parts.txt without named
+    // bits is written as its line describes it.
+    if (!clearUnknownPartWrite(session, plan)) return false;
+    if (session.currentPart() != nullptr) {
+      session.console.print("No fuse bit table for this part - written as given, unguarded\n");
+    }
     return true;
   }
   const bool confirmed = confirmsHeldWrite(session, plan);
@@ -94,21 +138,21 @@ bool clearFuseWrite(Session& session, const FuseWritePlan& plan) {
       locksOut = true;
     }
   }
-  if (locksOut && !session.forceFuses) {
-    if (!confirmed) {
-      reportLockouts(session, *bits, plan);
-      session.console.print(
-          "Nothing written. To write it, enter %s again as the next command, "
-          "or run with --force-fuses\n",
-          plan.command.c_str());
-      holdBack(session, plan);
-      return false;
-    }
-    // The user said yes: the entry that only asked is not held against the run.
-    session.commandFailed = session.fuseHold.failedBefore;
+  if (locksOut) {
+    if (!confirmed && !session.forceFuses) reportLockouts(session, *bits, plan);
+    if (!writeOrHold(session, plan, confirmed)) return false;
   }
   warnOfClockChange(session, *bits, plan);
   return true;
+}
+
+bool clearLockWrite(Session& session, uint8_t value) {
+  if (!targetAnswersForWrite(session)) return false;
+  FuseWritePlan plan;
+  char command[8];
+  std::snprintf(command, sizeof command, "pl%x", value);
+  plan.command = command;
+  return clearUnknownPartWrite(session, plan);
 }
 
 bool readBackFuses(Session& session, const FuseWritePlan& plan) {

@@ -30,7 +30,13 @@ bool targetAnswersForWrite(Session& session);
 // or program RSTDISBL or DWEN and is neither forced nor the confirmation of
 // the same command held back just before. A write that moves the clock from
 // an internal oscillator to an external source gets a warning and goes ahead.
+// On a target whose signature matches no part every write is held so.
 bool clearFuseWrite(Session& session, const FuseWritePlan& plan);
+
+// Whether a lock byte write may go ahead: the target must answer, and on a
+// target whose signature matches no part the write waits, as a held fuse write
+// does, for "plXX" again as the next command, or --force-fuses.
+bool clearLockWrite(Session& session, uint8_t value);
 
 // Reads back every fuse byte the plan wrote and compares the bits the part
 // implements. Each difference prints "Error - fuse byte N reads back X after

@@ -20,7 +20,7 @@ void showCalibrationByte(Session& session) {
 }
 
 bool writeLockByte(Session& session, uint8_t value) {
-  if (!targetAnswersForWrite(session)) return false;
+  if (!clearLockWrite(session, value)) return false;
   ispWriteLockBits(*session.link, value);
   engineDelay(kLockWriteUnits);
   session.console.print("Write lock byte %x\n", value);

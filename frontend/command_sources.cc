@@ -70,6 +70,9 @@ void reportUnknownWord(Session& session, const std::string& token, const char* s
 // Runs every token of the file named by the token after its 'f'. Script files
 // do not nest: their own 'f' tokens go to executeCommand, which ignores them.
 CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
+  // The script is a command of its own, even when it fails or holds none: a
+  // held fuse write must not take the entry after it as its confirmation.
+  session.commandsRun += 1;
   // Read whole first: a directory, a FIFO or a read error is refused with its
   // reason, and an endless file cannot grow a token without limit.
   std::string text;
@@ -109,6 +112,7 @@ int runCommandLine(Session& session, int argc, char** argv) {
                    session.profile.programName, argument);
       std::fflush(stderr);
       session.commandFailed = true;
+      session.commandsRun += 1;  // it stands between a held write and its confirmation
       continue;
     }
     std::string token(argument + 1);

@@ -36,12 +36,20 @@ bool uploadMemory(Session& session, int32_t(PartRecord::*size), ReadMemory readM
   return written == 1;
 }
 
-// "-" is standard input, which at the prompt holds the commands themselves.
+// "-" is standard input, which at the prompt holds the commands themselves,
+// and at a terminal holds nothing to read but the user's typing.
 bool standardInputTaken(const Session& session, const std::string& fileName) {
-  if (fileName != "-" || !session.commandsFromStandardInput) return false;
-  session.console.print(
-      "Standard input holds the commands here; a download from - works on the command line "
-      "only\n");
+  if (fileName != "-") return false;
+  if (session.commandsFromStandardInput) {
+    session.console.print(
+        "Standard input holds the commands here; a download from - works on the command line "
+        "only\n");
+  } else if (session.console.isTerminal()) {
+    session.console.print(
+        "Standard input is a terminal; a download from - needs a file or a pipe there\n");
+  } else {
+    return false;
+  }
   return true;
 }
 

@@ -53,6 +53,9 @@ int takeDecodeArguments(int argc, char** argv, int i, LongOptions& options) {
   }
   if (options.decodeArguments.size() < 3) {
     options.refusal = "option '--decode-fuses' needs a part name and its low and high fuse bytes";
+  } else if (i + 1 < argc && argv[i + 1] != nullptr && argv[i + 1][0] != '-') {
+    options.refusal = std::string("option '--decode-fuses' takes at most three fuse bytes; '") +
+                      argv[i + 1] + "' is one too many";
   }
   return i;
 }

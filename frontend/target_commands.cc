@@ -42,7 +42,11 @@ StepResult armLockCommand(CommandCall& call) {
   count += 1;
   if (count < 2) return StepResult::kDone;
   count = 0;
-  return doneWhen(writeLockByte(session, lock));
+  const bool written = writeLockByte(session, lock);
+  // Held for an unknown part: the entry that confirms it is the second.
+  const FuseWriteHold& hold = session.fuseHold;
+  if (hold.pending && hold.heldAtCommand == session.commandsRun) count = 1;
+  return doneWhen(written);
 }
 
 StepResult showFuse1Command(CommandCall& call) {

@@ -74,8 +74,10 @@ DownloadLoad loadSrec(const std::string& path, const std::string& contents, Imag
     return refused();
   }
   if (result.bytesBeyondEnd > 0) {
-    console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
-                  result.bytesBeyondEnd);
+    console.print(
+        "Warning: %d bytes beyond the end of the memory image were ignored, the first at "
+        "address %llx\n",
+        result.bytesBeyondEnd, static_cast<long long>(result.firstAddressBeyond));
   }
   return {DownloadOutcome::kLoaded, result.loadLength};
 }

@@ -126,13 +126,23 @@ class HexLoader {
         afterEnd_ = true;
         break;
       }
-      default:
-        // Start addresses and unknown types: the rest is skipped as text.
-        return;
+      default: {
+        // Start addresses (03, 05) carry nothing for the image. A type byte
+        // damaged in a copy looks the same, so the record must still check
+        // out: read as far as its count says and test the sum.
+        uint8_t ignored[255];
+        if (!fields.readBytes(ignored, count) || !fields.readChecksum(checksumMatches)) {
+          return damaged(result_.malformedRecords, line);
+        }
+        if (checksumMatches) return;
+        break;
+      }
     }
     countUp(result_.records, 1);
     if (!checksumMatches) damaged(result_.badChecksums, line);
   }
+
+  void missingStartCode(int32_t line) { damaged(result_.malformedRecords, line); }
 
  private:
   void storeData(int64_t start, const uint8_t* data, int count) {
@@ -167,6 +177,30 @@ bool endsLine(const char* at, const char* end) {
   return *at == '\n' || (*at == '\r' && (at + 1 == end || at[1] != '\n'));
 }
 
+bool isLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// The fewest digits a record holds: count, offset, type and checksum.
+constexpr int kShortestRecordDigits = 10;
+
+// True when the line starting at `at` holds nothing but hex digits, at least a
+// record's worth, between blanks: a record that lost its ':' start code.
+// Text lines, blank lines and lines holding a ':' are not such records.
+bool lacksStartCode(const char* at, const char* end) {
+  while (at < end && isLineBlank(*at) && !endsLine(at, end)) ++at;
+  int digits = 0;
+  for (; at < end && !endsLine(at, end); ++at) {
+    if (kDigitValue[static_cast<uint8_t>(*at)] >= 0) {
+      if (digits > 0 && isLineBlank(at[-1])) return false;  // two words
+      ++digits;
+    } else if (!isLineBlank(*at)) {
+      return false;
+    }
+  }
+  return digits >= kShortestRecordDigits;
+}
+
 }  // namespace
 
 HexLoadResult loadHexText(const char* text, size_t size, ImageBuffer& loadImage, uint8_t fillChar) {
@@ -175,10 +209,13 @@ HexLoadResult loadHexText(const char* text, size_t size, ImageBuffer& loadImage,
   HexLoader loader(loadImage, result);
   const char* end = text + size;
   int32_t line = 1;
+  bool lineStart = true;
   for (const char* at = text; at < end;) {
+    if (lineStart && lacksStartCode(at, end)) loader.missingStartCode(line);
     // A record never holds a line end: it stops at the first character that
     // is not a hex digit.
-    if (endsLine(at, end) && line < std::numeric_limits<int32_t>::max()) ++line;
+    lineStart = endsLine(at, end);
+    if (lineStart && line < std::numeric_limits<int32_t>::max()) ++line;
     if (*at++ == ':') loader.loadRecord(at, end, line);
   }
   return result;

@@ -2,7 +2,8 @@
 // Loads an Intel HEX text into a memory image. Records are found by their ':'
 // start code alone, so line ends (LF, CR LF or none) and any text between
 // records do not matter, and records after the end-of-file record still load:
-// that is what two files joined with cat look like.
+// that is what two files joined with cat look like. A line of nothing but hex
+// digits is the exception: it is a record whose ':' was lost.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,13 +18,16 @@ struct HexLoadResult {
   int32_t loadLength;
   // Data bytes whose address lies at or beyond the image end; not stored.
   int32_t bytesBeyondEnd;
-  // Records with a non-hexadecimal character in a field, or cut short by the
-  // end of the text; they store nothing and leave loadLength alone.
+  // Records with a non-hexadecimal character in a field, cut short by the end
+  // of the text, or a line of nothing but hex digits (a record that lost its
+  // ':'); they store nothing and leave loadLength alone.
   int32_t malformedRecords;
-  // Records that loaded although their checksum does not match.
+  // Records that loaded although their checksum does not match, and records
+  // of another type whose checksum does not match (a damaged type byte).
   int32_t badChecksums;
-  // Complete data, end-of-file and extended address records: 0 means the text
-  // holds no Intel HEX at all (a binary, an empty file, some other text).
+  // Complete data, end-of-file and extended address records, and records of
+  // another type with a bad checksum: 0 means the text holds no Intel HEX at
+  // all (a binary, an empty file, some other text).
   int32_t records;
   // Line (counted from 1) of the first record that is malformed, cut short or
   // has a bad checksum; 0 when every record is sound. Such a file is damaged

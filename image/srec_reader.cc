@@ -54,6 +54,9 @@ bool parseRecord(const char* at, const char* end, Record& record, bool& checksum
   }
   record.data = at + 4 + 2 * addressBytes;
   record.dataBytes = count - addressBytes - 1;
+  // The checksum does not cover the type digit: a data record whose S1 became
+  // S9 would sum right and lose its data, so count and end records carry none.
+  if (record.type >= 5 && record.dataBytes != 0) return false;
   // The checksum is the ones' complement of the sum of the other bytes, so
   // the whole record sums to 0xFF.
   checksumGood = sum == 0xFF;
@@ -99,8 +102,16 @@ SrecLoadResult scan(const char* text, size_t size, ImageBuffer* image) {
               static_cast<uint8_t>(digitValue(digits[0]) << 4 | digitValue(digits[1]));
         }
       }
-      countUp(result.bytesBeyondEnd, stop - std::max<int64_t>(start, storedEnd));
-      if (storedEnd > result.loadLength) result.loadLength = static_cast<int32_t>(storedEnd);
+      const int64_t beyond = stop - std::max<int64_t>(start, storedEnd);
+      if (beyond > 0 && result.bytesBeyondEnd == 0) {
+        result.firstAddressBeyond = std::max<int64_t>(start, kImageBytes);
+      }
+      countUp(result.bytesBeyondEnd, beyond);
+      // Data wholly beyond the image is left out, as Intel HEX leaves it out;
+      // it must not stretch the length programmed.
+      if (start < storedEnd && storedEnd > result.loadLength) {
+        result.loadLength = static_cast<int32_t>(storedEnd);
+      }
     } else if (record.type >= 5) {
       closed = true;
     }

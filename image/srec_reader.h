@@ -13,7 +13,7 @@
 
 enum class SrecTrouble {
   kNone,
-  kMalformed,  // not an S-record: a stray character, a wrong length, S4
+  kMalformed,  // not an S-record: a stray character, a wrong length, S4, data in S5-S9
   kBadChecksum,
   kCountMismatch,  // an S5/S6 record that counts other than the data records before it
   kNoData,         // neither a data record nor a count or end record
@@ -28,6 +28,8 @@ struct SrecLoadResult {
   int32_t bytesBeyondEnd;
   int32_t dataRecords;
   int64_t countedRecords;  // what a disagreeing S5/S6 record said
+  // Address of the first data byte at or beyond the image end; 0 when none.
+  int64_t firstAddressBeyond = 0;
 };
 
 // True when the first thing in the text, after blank space, is the start of

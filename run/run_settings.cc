@@ -55,6 +55,15 @@ bool channelFromPortOption(const std::string& text, int& channel) {
   return true;
 }
 
+// COM, COM0, COM-1 or COM1x: a channel mistyped, not a file in the current
+// folder ("./COM0" still names one, and so does "combo").
+bool mistypedChannel(const std::string& text) {
+  if (text.size() < 3 || !prefixEqualsIgnoreCase(text, "com", 3)) return false;
+  if (text.size() == 3) return true;
+  const char next = text[3];
+  return (next >= '0' && next <= '9') || next == '-' || next == '+';
+}
+
 }  // namespace
 
 bool applyPortOption(const Profile& profile, const std::string& text, RunSettings& settings) {
@@ -64,6 +73,8 @@ bool applyPortOption(const Profile& profile, const std::string& text, RunSetting
     if (channelFromPortOption(text, channel)) {
       settings.comChannel = channel;
       settings.comDevicePath.clear();
+    } else if (mistypedChannel(text)) {
+      return false;
     } else {
       settings.comDevicePath = text;
     }

@@ -113,7 +113,7 @@ TEST_F(ConfigurationPlacesTest, PortOptionWinsOverTheFileAtEveryReset) {
   };
   for (const Case& c : {Case{"/dev/serial/by-id/usb-Korvo", 2, "/dev/serial/by-id/usb-Korvo"},
                         Case{"ttyKorvo", 2, "ttyKorvo"}, Case{"com12", 11, ""}, Case{"COM1", 0, ""},
-                        Case{"COM", 2, "COM"}, Case{"COM0", 2, "COM0"}}) {
+                        Case{"combo", 2, "combo"}, Case{"./COM0", 2, "./COM0"}}) {
     SCOPED_TRACE(c.option);
     korvo.settings.portOption = c.option;
     restoreDefaultSettings(korvo);

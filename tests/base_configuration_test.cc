@@ -176,6 +176,10 @@ TEST_F(ConfigurationTest, LptPortMovesAllThreeRegisters) {
     EXPECT_EQ(settings.lptControlPort, 0x27A);
   }
   EXPECT_EQ(console_.output(), "");
+  // The top of the range: the control register is the last address.
+  RunSettings top = readMarlow("lptport fffd");
+  EXPECT_EQ(top.lptControlPort, 0xFFFF);
+  EXPECT_EQ(console_.output(), "");
 }
 
 TEST_F(ConfigurationTest, LptPortKeyIsCaseSensitive) {
@@ -194,9 +198,14 @@ TEST_F(ConfigurationTest, LptPortWithoutANumberKeepsTheAddresses) {
   EXPECT_EQ(settings.lptDataPort, 0x378);
   EXPECT_EQ(console_.output(), "Unrecognized lptport value\n");
   console_.clearOutput();
-  settings = readMarlow("lptport 12345");
-  EXPECT_EQ(settings.lptDataPort, 0x378);
-  EXPECT_EQ(console_.output(), "Unrecognized lptport value: 12345\n");
+  // Beyond it, or the control register would wrap round to 0.
+  for (const char* value : {"12345", "fffe", "FFFF"}) {
+    console_.clearOutput();
+    settings = readMarlow(std::string("lptport ") + value);
+    EXPECT_EQ(settings.lptDataPort, 0x378);
+    EXPECT_EQ(settings.lptControlPort, 0x37A);
+    EXPECT_EQ(console_.output(), std::string("Unrecognized lptport value: ") + value + "\n");
+  }
 }
 
 TEST_F(ConfigurationTest, ResetPutsTarnwickDefaultsBackBeforeReadingTheFileAgain) {

@@ -156,6 +156,32 @@ TEST_P(FuseInputRun, ValuesThatAreNotOneByteFailAndWriteNothing) {
   expectFactoryFuses();
 }
 
+// Whatever the interpreter takes between a held write and its repetition
+// counts as a command, so the repetition confirms nothing; and a failure before
+// the confirmation stays.
+TEST_P(FuseInputRun, OnlyTheVeryNextEntryConfirmsAHeldWrite) {
+  writeFile(dir.file("comment.txt"), "# nothing to run\n");
+  const struct {
+    std::vector<std::string> arguments;
+    std::string input;
+  } cases[] = {
+      {{"-pf2f9", "-fnosuch.txt", "-pf2f9"}, ""},
+      {{"-pf2f9", "-fcomment.txt", "-pf2f9"}, ""},
+      {{"-pf2f9", "stray", "-pf2f9"}, ""},
+      {{}, "pf2f9\nfnosuch.txt\npf2f9\n"},
+      {{}, "pf2f9\nfcomment.txt\nnosuch\npf2f9\n"},
+  };
+  for (const auto& c : cases) {
+    ProcessResult result = run("ATmega644P", c.arguments, c.input);
+    EXPECT_EQ(result.exitStatus, 2) << c.input << result.output;
+    EXPECT_FALSE(contains(result.output, "Write fuse byte")) << result.output;
+  }
+  expectFactoryFuses();
+  ProcessResult confirmed = run("ATmega644P", {"-fnosuch.txt", "-pf2f9", "-pf2f9"});
+  EXPECT_EQ(confirmed.exitStatus, 2) << confirmed.output;
+  EXPECT_TRUE(contains(confirmed.output, "Write fuse byte 2: f9\n")) << confirmed.output;
+}
+
 TEST_P(FuseInputRun, CommentsAndWordsThatOnlyStartLikeACommandWriteNothing) {
   ProcessResult typed = run("ATmega644P", {}, "# apply settings later\nplease place\nall\n");
   EXPECT_FALSE(contains(typed.output, "Write")) << typed.output;

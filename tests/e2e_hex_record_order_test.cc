@@ -1,8 +1,9 @@
 // HEX files as they come from the field, downloaded by both programs against
 // their simulators: records in any order, two files joined with cat and a
 // trailing empty record program the whole image; a damaged file (a bad
-// checksum, a copy cut off inside a record) is refused before the erase with
-// status 2, and the chip keeps what it held.
+// checksum, a damaged type byte, a line without its ':', a copy cut off inside
+// a record) is refused before the erase with status 2, and the chip keeps what
+// it held.
 
 #include <gtest/gtest.h>
 
@@ -112,10 +113,25 @@ TEST_P(HexFileRun, ADamagedFileIsRefusedBeforeTheErase) {
   const size_t cut = whole.find(bootLoader[8]) + 20;
   writeFile(dir.file("cut.hex"), whole.substr(0, cut));
 
+  // A data record's type byte damaged (00 became 08, the checksum as it was),
+  // and a line that lost its ':'.
+  std::vector<std::string> badType = bootLoader;
+  badType[4][8] = '8';
+  writeFile(dir.file("type.hex"), joined(badType) + kEndRecord);
+  std::vector<std::string> noStartCode = bootLoader;
+  noStartCode[6].erase(0, 1);
+  writeFile(dir.file("colon.hex"), joined(noStartCode) + kEndRecord);
+
   struct Case {
     std::string file;
     std::string lines;
   } cases[] = {
+      {"type.hex",
+       "Warning: 1 HEX records have bad checksums\n"
+       "Damaged HEX record in type.hex at line 5 - nothing programmed\n"},
+      {"colon.hex",
+       "Warning: 1 malformed HEX records were skipped\n"
+       "Damaged HEX record in colon.hex at line 7 - nothing programmed\n"},
       {"checksum.hex",
        "Warning: 1 HEX records have bad checksums\n"
        "Damaged HEX record in checksum.hex at line 5 - nothing programmed\n"},

@@ -1,7 +1,7 @@
 // "-" as a file name through both programs: a download read from standard
 // input, an upload written to standard output, and the console's text kept off
 // standard output meanwhile; at the prompt, where standard input holds the
-// commands, a download from it is refused.
+// commands, and at a terminal, a download from it is refused.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "tests/support/run_process.h"
 #include "tests/support/simulators.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/terminal_session.h"
 
 namespace {
 
@@ -79,6 +80,22 @@ TEST_P(StandardStreams, AtThePromptStandardInputHoldsTheCommandsNotAFile) {
   const size_t announced = shown.output.find("Write Flash/EEPROM data to -\n");
   ASSERT_NE(announced, std::string::npos) << shown.output;
   EXPECT_GT(shown.output.find(":00000001FF\n"), announced) << shown.output;
+}
+
+// At a terminal standard input holds only the user's typing: a download from
+// it is refused at once instead of waiting in silence.
+TEST(StandardStreamsAtATerminal, ADownloadFromTheTerminalIsRefused) {
+  TempDir dir;
+  writeCalibrationFor(Program::kPellory, dir.path());
+  TerminalSession terminal;
+  ASSERT_TRUE(terminal.start(builtProgram("pellory"), dir.path(),
+                             simulatedCableEnvironment("ATmega168", dir.file("chip.state")),
+                             {"--no-wait", "-df-"}));
+  EXPECT_TRUE(
+      terminal.waitFor("Standard input is a terminal; a download from - needs a file or "
+                       "a pipe there"))
+      << terminal.shown();
+  EXPECT_EQ(terminal.finish(), 2) << terminal.shown();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, StandardStreams,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "engine/target_flows.h"
 #include "tests/support/engine_harness.h"
@@ -29,6 +30,10 @@ class FuseGuardTest : public ::testing::Test {
     return flow(h.session, fuse, value);
   }
   bool writeHigh(uint8_t value) { return nextCommand(writeFuse, 2, value); }
+  bool nextCommand(bool (*flow)(Session&)) {
+    h.session.commandsRun += 1;
+    return flow(h.session);
+  }
 
   size_t writesTo(uint8_t second) {
     size_t n = 0;
@@ -116,6 +121,38 @@ TEST_F(FuseGuardTest, AConfirmedWriteDoesNotLeaveTheAskingEntryAsAFailure) {
   EXPECT_FALSE(writeHigh(0x59));
   EXPECT_TRUE(writeHigh(0x59));
   EXPECT_TRUE(h.session.commandFailed);
+}
+
+// A misread signature matches no part: every fuse or lock write to it waits
+// for its repetition, whatever the value, or --force-fuses.
+TEST_F(FuseGuardTest, EveryWriteToAnUnrecognisedTargetWaitsForItsRepetition) {
+  asPart(0x12, 0x34);
+  const std::pair<std::string, bool (*)(Session&)> writes[] = {
+      {"pf162", [](Session& s) { return writeFuse(s, 1, 0x62); }},
+      {"pfa62,d9,ff", [](Session& s) { return writeAllFuses(s, 0x62, 0xD9, 0xFF); }},
+      {"pl3c", [](Session& s) { return writeLockByte(s, 0x3C); }},
+  };
+  for (const auto& [command, write] : writes) {
+    h.console.clearOutput();
+    EXPECT_FALSE(nextCommand(write));
+    EXPECT_EQ(output(), "Signature 1e 12 34 is no known part, so what " + command +
+                            " does cannot be checked\nNothing written. To write it, enter " +
+                            command + " again as the next command, or run with --force-fuses\n");
+    EXPECT_TRUE(nextCommand(write)) << command;
+  }
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 5u);  // each sent once, when confirmed
+  h.session.forceFuses = true;
+  EXPECT_TRUE(nextCommand(writes[0].second));
+}
+
+TEST_F(FuseGuardTest, AFuseByteThePartLacksIsRefused) {
+  asPart(0x93, 0x07);  // the ATmega8: low and high fuse only
+  h.session.target.processorIndex =
+      findPartBySignature(h.session.catalogue, h.session.target.signature);
+  EXPECT_FALSE(nextCommand(writeFuse, 3, 0xFF));
+  EXPECT_EQ(output(), "ATmega8/ATmega8A has no fuse byte 3 - nothing written\n");
+  EXPECT_EQ(h.link.instructionsWith(0xAC).size(), 0u);
+  EXPECT_TRUE(nextCommand(writeFuse, 2, 0xD9));
 }
 
 TEST_F(FuseGuardTest, MovingFromTheInternalOscillatorToACrystalWarnsAndWrites) {

@@ -75,6 +75,16 @@ TEST(LongOptions, RefusalsEndTheRunWithStatusTwoAndAHint) {
       {&pelloryProfile(), {"pellory", "--port", "0x27g"}, "'0x27g' is not a port for --port"},
       {&pelloryProfile(), {"pellory", "--port", "10000"}, "'10000' is not a port for --port"},
       {&pelloryProfile(), {"pellory", "--port", "-278"}, "'-278' is not a port for --port"},
+      // The control register, two above the data register, must stay below 10000.
+      {&pelloryProfile(), {"pellory", "--port", "fffe"}, "'fffe' is not a port for --port"},
+      {&pelloryProfile(), {"pellory", "--port=FFFF"}, "'FFFF' is not a port for --port"},
+      {&tarnwickProfile(), {"tarnwick", "--port", "COM0"}, "'COM0' is not a port for --port"},
+      {&tarnwickProfile(), {"tarnwick", "--port", "com-1"}, "'com-1' is not a port for --port"},
+      {&tarnwickProfile(), {"tarnwick", "--port=COM1x"}, "'COM1x' is not a port for --port"},
+      {&tarnwickProfile(), {"tarnwick", "--port", "COM"}, "'COM' is not a port for --port"},
+      {&pelloryProfile(),
+       {"pellory", "--decode-fuses", "ATmega8", "e1", "d9", "ff", "00"},
+       "option '--decode-fuses' takes at most three fuse bytes; '00' is one too many"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words.back());
@@ -97,6 +107,10 @@ TEST(LongOptions, RefusalsEndTheRunWithStatusTwoAndAHint) {
   }
   EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port", "0x278"}).port, "0x278");
   EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port=278"}).port, "278");
+  EXPECT_EQ(read(pelloryProfile(), {"pellory", "--port", "fffd"}).port, "fffd");
+  EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "./COM0"}).port, "./COM0");
+  EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "combo"}).port, "combo");
+  EXPECT_EQ(read(tarnwickProfile(), {"tarnwick", "--port", "com11"}).port, "com11");
 }
 
 TEST(LongOptions, HelpIsTheCommandHelpThenTheLongOptionsAndVersionIsOneLine) {

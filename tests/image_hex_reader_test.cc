@@ -142,6 +142,30 @@ TEST_P(EveryLineEnd, TheFirstDamagedRecordIsFoundByItsLine) {
   EXPECT_EQ(cut.result.firstBadLine, GetParam().empty() ? 1 : 3);
 }
 
+// Every line that looks like a record must check out, whatever its type;
+// lines people really have (blank, text, trailing blanks, no final line end)
+// do not make a file damaged.
+TEST(HexReader, LinesThatLookLikeRecordsMustCheckOut) {
+  const struct {
+    std::string text;
+    int32_t badLine;
+  } cases[] = {
+      {":0400100801020304E2\n:00000001FF\n", 1},          // type 00 became 08
+      {":00000001FF\n0400100001020304E2\n", 2},           // lost its ':'
+      {"\r\n  0400100001020304E2  \r\n", 2},              // the same between blanks
+      {":0400000500000100F6\n0400100001020304E2", 2},     // last line, no line end
+      {":0400000300001234B3\n:0400000500000100F6\n", 0},  // start addresses
+      {":0400000300001234B4\n", 1},                       // one with a bad sum
+      {":04000003000012\n", 1},                           // one cut short
+      {"\n\n" + std::string(kRecordAt10) + " \t\r\n\n:00000001FF", 0},
+      {"made by hand\n" + std::string(kRecordAt10) + "\n; 1234\n", 0},
+      {"DE AD BE EF 00 11\n1234ABCD\n", 0},  // not records
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(load(c.text).result.firstBadLine, c.badLine) << c.text;
+  }
+}
+
 TEST_P(EveryLineEnd, MalformedRecordsStoreNothingAndKeepTheLength) {
   Loaded loaded = loadRecords({
       kRecordAt10,

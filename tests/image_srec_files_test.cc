@@ -92,6 +92,13 @@ TEST_F(SrecFiles, LoadsDataRecordsAtTheirAddressesAndKeepsTheFillElsewhere) {
   EXPECT_EQ(beyond.loadLength, kImageBytes);
   EXPECT_EQ(beyond.bytesBeyondEnd, 2);
   EXPECT_EQ(bytes(kImageBytes - 2, 2), std::string("\x01\x02", 2));
+  EXPECT_EQ(beyond.firstAddressBeyond, kImageBytes);
+  // Wholly beyond it: left out, and the length stays the data's.
+  const SrecLoadResult far = load(std::string(kFirst) + "S307001000000102E5\n");
+  ASSERT_EQ(far.trouble, SrecTrouble::kNone);
+  EXPECT_EQ(far.loadLength, 28);
+  EXPECT_EQ(far.bytesBeyondEnd, 2);
+  EXPECT_EQ(far.firstAddressBeyond, 0x100000);
 }
 
 TEST_F(SrecFiles, RefusesDamagedFilesWholeAndLeavesTheImageAlone) {
@@ -111,6 +118,8 @@ TEST_F(SrecFiles, RefusesDamagedFilesWholeAndLeavesTheImageAlone) {
       {"S1040000AA5\n", SrecTrouble::kMalformed, 1},
       {"S1040000AA51\nS403000000FC\n", SrecTrouble::kMalformed, 2},
       {"S1040000AA51\n\nhello\n", SrecTrouble::kMalformed, 3},
+      // A data record whose type digit became 9, its sum still right.
+      {"S1040000AA51\nS9040000AA51\n", SrecTrouble::kMalformed, 2},
       // A line lost: the count says three records where two came.
       {std::string(kFirst) + kSecond + "S5030003F9\n", SrecTrouble::kCountMismatch, 3},
       // Only a header.
@@ -127,7 +136,7 @@ TEST_F(SrecFiles, RefusesDamagedFilesWholeAndLeavesTheImageAlone) {
 
   ScriptedConsole console;
   reportSrecTrouble(load(cases[0].text), "app.srec", console);
-  reportSrecTrouble(load(cases[6].text), "app.srec", console);
+  reportSrecTrouble(load(cases[7].text), "app.srec", console);
   EXPECT_EQ(console.output(),
             "Bad S-record checksum on line 3 of app.srec - nothing programmed\n"
             "Line 3 of app.srec counts 3 data records, but 2 come before it - nothing "
