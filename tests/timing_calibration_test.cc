@@ -42,14 +42,53 @@ TEST_F(CalibrationTest, StoredValueIsUsedSilentlyAndLeftAlone) {
   }
 }
 
-TEST_F(CalibrationTest, FileWithoutANumberKeepsTheBuiltInValue) {
-  for (const char* text : {"", "fast", "\n\n"}) {
+// A file that is not a count may not be the program's at all: it is named,
+// left as it is, and the built-in value stays.
+TEST_F(CalibrationTest, FileWithoutACountKeepsTheBuiltInValueAndIsNamed) {
+  for (const char* text : {"", "fast", "\n\n", "0 important ledger"}) {
     SCOPED_TRACE(text);
+    console_.clearOutput();
     writeFile("gcal.txt", text);
     calibrateDelay(console_);
     EXPECT_EQ(loopsPerMicrosecond(), 172);
-    EXPECT_EQ(console_.output(), "");
+    EXPECT_EQ(console_.output(), "gcal.txt holds no count - left alone\n");
     EXPECT_EQ(readFile("gcal.txt"), text);
+  }
+}
+
+// A gcal.txt that links elsewhere, in the folder or in the cache, is named
+// and never written through nor replaced; the measurement goes to the cache
+// when the cache is a file of its own.
+TEST_F(CalibrationTest, ALinkedGcalIsLeftAloneWhereverItIs) {
+  CalibrationPlaces places;
+  places.cacheFolder = dir_.file("cache");
+  const std::string cached = places.cacheFolder + "/gcal.txt";
+  struct Case {
+    const char* name;
+    std::string link;
+    bool countInCache;
+  } cases[] = {
+      {"in the folder", "gcal.txt", true},
+      {"in the cache", cached, false},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.name);
+    ASSERT_TRUE(makeUserFolder(places.cacheFolder));
+    console_.clearOutput();
+    writeFile(dir_.file("ledger.txt"), "0 important ledger");
+    ASSERT_EQ(::symlink(dir_.file("ledger.txt").c_str(), each.link.c_str()), 0);
+    calibrateDelay(console_, places);
+    EXPECT_EQ(readFile(dir_.file("ledger.txt")), "0 important ledger");
+    struct stat info;
+    ASSERT_EQ(::lstat(each.link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(console_.output(), each.link +
+                                     " is a symbolic link - left alone\n\nCalibrating delay "
+                                     ".............\n");
+    EXPECT_EQ(each.countInCache && fileExists(cached) ? readFile(cached) : "",
+              each.countInCache ? std::to_string(loopsPerMicrosecond()) : "");
+    std::remove(each.link.c_str());
+    std::remove(cached.c_str());
   }
 }
 
@@ -122,8 +161,8 @@ TEST_F(CalibrationTest, APlantedLinkInASharedFolderIsNotFollowed) {
   calibrateDelay(console_, dir_.file("shared/gcal.txt"));
   EXPECT_EQ(readFile(dir_.file("precious")), "1");
   EXPECT_NE(loopsPerMicrosecond(), 1);
-  EXPECT_NE(console_.output().find("Can't write gcal.txt\n   " + dir_.file("shared/gcal.txt") +
-                                   ": a symbolic link"),
+  EXPECT_NE(console_.output().find(dir_.file("shared/gcal.txt") +
+                                   " is a symbolic link - left alone\n"),
             std::string::npos)
       << console_.output();
 }
