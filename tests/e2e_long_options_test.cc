@@ -3,7 +3,6 @@
 // terminal, and options that end the run before any hardware is touched.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -123,28 +122,6 @@ TEST_F(LongOptionsRunTest, PromptLinesAreKeptForTheNextRun) {
   EXPECT_TRUE(again.waitFor("Leave white space between commands.")) << again.shown();
   again.type("e\n");
   EXPECT_EQ(again.finish(), 1) << again.shown();
-}
-
-// A FIFO in the history's place, with no writer: the start goes on at once,
-// names it, and leaves it a FIFO.
-TEST_F(LongOptionsRunTest, AFifoInTheHistorysPlaceHoldsNothingUp) {
-  startKorvo();
-  const std::string history = dir.file(".local/state/tarnwick/history");
-  for (const char* folder : {".local", ".local/state", ".local/state/tarnwick"}) {
-    ASSERT_EQ(mkdir(dir.file(folder).c_str(), 0700), 0) << folder;
-  }
-  ASSERT_EQ(mkfifo(history.c_str(), 0600), 0);
-  TerminalSession terminal;
-  ASSERT_TRUE(terminal.start(builtProgram("tarnwick"), dir.path(), {}, {"--port", link}));
-  ASSERT_TRUE(terminal.waitFor("Target ATmega644P responding")) << terminal.shown();
-  EXPECT_NE(terminal.shown().find(history + ": Not a regular file - history not kept"),
-            std::string::npos)
-      << terminal.shown();
-  terminal.type("e\n");
-  EXPECT_EQ(terminal.finish(), 1) << terminal.shown();
-  struct stat info;
-  ASSERT_EQ(lstat(history.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 // Input from a pipe or a file is no one's typing: nothing is kept.
