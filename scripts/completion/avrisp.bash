@@ -66,6 +66,8 @@ _avrisp_command()
             return
         fi
         words+=("-$word")
+        # A file name is joined to its command: no space after one.
+        [[ $kind == " file" && ${word,,} == "${typed,,}"* ]] && compopt -o nospace 2>/dev/null
     done < <("$program" --list-commands 2>/dev/null)
     _avrisp_offer "$cur" nocase < <(printf '%s\n' "${words[@]}")
 }
