@@ -84,7 +84,8 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
   auto next = [&]() -> const std::string* { return at < fields.size() ? &fields[at++] : nullptr; };
   const std::string* name = next();
   if (!validName(*name)) {
-    return "the name '" + shown(*name) + "' is not one word of at most 63 letters, digits, '/', '_', "
+    return "the name '" + shown(*name) +
+           "' is not one word of at most 63 letters, digits, '/', '_', "
            "'-', '.' or '+'";
   }
   std::strncpy(part->name, name->c_str(), sizeof part->name - 1);

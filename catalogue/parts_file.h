@@ -33,7 +33,7 @@
 struct PartsFileLine {
   int lineNumber = 0;
   PartRecord part{};
-  std::string fault;  // empty for a good line
+  std::string fault;      // empty for a good line
   bool override = false;  // ended with kOverrideWord
 };
 

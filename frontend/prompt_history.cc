@@ -75,7 +75,8 @@ const std::deque<std::string>& PromptHistory::load() {
   // Only the tail: a line cut by its start is dropped.
   struct stat opened;
   const off_t size = ::fstat(fd, &opened) == 0 ? opened.st_size : 0;
-  const off_t start = size > static_cast<off_t>(kTailBytes) ? size - static_cast<off_t>(kTailBytes) : 0;
+  const off_t start =
+      size > static_cast<off_t>(kTailBytes) ? size - static_cast<off_t>(kTailBytes) : 0;
   std::string text(static_cast<size_t>(size - start), '\0');
   text.resize(readAt(fd, &text[0], text.size(), start));
   ::close(fd);

@@ -53,8 +53,7 @@ namespace {
 const char* const kTooLargeReason = "File too large";
 }  // namespace
 
-std::string unreadableFileLine(const std::string& path, const std::string& reason,
-                               size_t limit) {
+std::string unreadableFileLine(const std::string& path, const std::string& reason, size_t limit) {
   if (reason == std::strerror(ENOENT)) return "";
   if (reason == kNotRegularFileReason) return path + " is not a regular file - ignored";
   if (reason == kTooLargeReason) {

@@ -34,5 +34,4 @@ bool readRegularFileText(const std::string& path, size_t limit, std::string& tex
 // `limit` as it was given: empty for a file that is not there, which is no
 // fault, otherwise "PATH is not a regular file - ignored", "PATH is larger
 // than LIMIT bytes - ignored" or "PATH: REASON - ignored".
-std::string unreadableFileLine(const std::string& path, const std::string& reason,
-                               size_t limit);
+std::string unreadableFileLine(const std::string& path, const std::string& reason, size_t limit);

@@ -2,7 +2,6 @@
 // newest thousand only, in a file a user can read.
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,16 +63,20 @@ TEST(PromptHistory, WhatIsNotItsOwnHistoryIsLeftAsItIs) {
   } cases[] = {
       {"a FIFO", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, 0,
        file + ": Not a regular file - history not kept"},
-      {"a link", [&] {
+      {"a link",
+       [&] {
          writeFile(other, std::string(PromptHistory::kMarker) + "\nsf1\n");
          ASSERT_EQ(::symlink(other.c_str(), file.c_str()), 0);
-       }, 1, file + " is a symbolic link - history read, not kept"},
+       },
+       1, file + " is a symbolic link - history read, not kept"},
       {"a file of the user's", [&] { writeFile(file, "gf\ni\n"); }, 2,
        file + " was not written as a prompt history - left alone, history not kept"},
-      {"a huge one-line file", [&] {
+      {"a huge one-line file",
+       [&] {
          writeFile(file, "x");
          ASSERT_EQ(::truncate(file.c_str(), huge), 0);
-       }, 0, file + " was not written as a prompt history - left alone, history not kept"},
+       },
+       0, file + " was not written as a prompt history - left alone, history not kept"},
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.name);

@@ -150,9 +150,9 @@ TEST_F(CalibrationTest, APlantedLinkInASharedFolderIsNotFollowed) {
   calibrateDelay(console_, dir_.file("shared/gcal.txt"));
   EXPECT_EQ(readFile(dir_.file("precious")), "1");
   EXPECT_NE(loopsPerMicrosecond(), 1);
-  EXPECT_NE(console_.output().find(dir_.file("shared/gcal.txt") +
-                                   " is a symbolic link - left alone\n"),
-            std::string::npos)
+  EXPECT_NE(
+      console_.output().find(dir_.file("shared/gcal.txt") + " is a symbolic link - left alone\n"),
+      std::string::npos)
       << console_.output();
 }
 
