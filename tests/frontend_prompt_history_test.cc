@@ -12,6 +12,7 @@
 #include <string>
 
 #include "frontend/prompt_history.h"
+#include "tests/support/shared_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -51,7 +52,9 @@ TEST(PromptHistory, OnlyTheNewestThousandLinesAreKept) {
 // its history is read at most, never waited on, and left exactly as it was.
 TEST(PromptHistory, WhatIsNotItsOwnHistoryIsLeftAsItIs) {
   TempDir dir;
-  const std::string file = dir.file("history");
+  // In a sticky world-writable folder, where another user may plant a link.
+  ASSERT_TRUE(makeStickyFolder(dir.file("shared")));
+  const std::string file = dir.file("shared/history");
   const std::string other = dir.file("ledger.txt");
   // A gigabyte on one line, as a sparse file: only its tail may be read.
   const off_t huge = off_t{1} << 30;
@@ -69,6 +72,17 @@ TEST(PromptHistory, WhatIsNotItsOwnHistoryIsLeftAsItIs) {
          ASSERT_EQ(::symlink(other.c_str(), file.c_str()), 0);
        },
        1, file + " is a symbolic link - history read, not kept"},
+      {"another user's link",
+       [&] {
+         writeFile(other, std::string(PromptHistory::kMarker) + "\nsf1\n");
+         // Only root can give a link away; elsewhere it is the user's own.
+         ASSERT_TRUE(runningAsRoot() ? plantLink(file, other, kOtherUser)
+                                     : ::symlink(other.c_str(), file.c_str()) == 0);
+       },
+       runningAsRoot() ? 0u : 1u,
+       runningAsRoot() ? file + ": a symbolic link in a shared sticky folder, owned by another "
+                                "user; not followed - history not kept"
+                       : file + " is a symbolic link - history read, not kept"},
       {"a file of the user's", [&] { writeFile(file, "gf\ni\n"); }, 2,
        file + " was not written as a prompt history - left alone, history not kept"},
       {"a huge one-line file",
