@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <sstream>
 
 #include "catalogue/avr_libc_parts.h"
@@ -29,11 +30,16 @@ bool parseHexByte(const std::string& text, uint8_t* value) {
   return true;
 }
 
+// Decimal, or hexadecimal after 0x: a leading zero is no octal prefix here, as
+// sizes are copied from datasheets with their digits padded ("01024").
 bool parseNumber(const std::string& text, long max, long* value) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  const bool hexadecimal = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* digits = text.c_str() + (hexadecimal ? 2 : 0);
+  if (!std::isxdigit(static_cast<unsigned char>(*digits))) return false;
   errno = 0;
   char* end = nullptr;
-  long parsed = std::strtol(text.c_str(), &end, 0);
+  long parsed = std::strtol(digits, &end, hexadecimal ? 16 : 10);
   if (errno != 0 || *end != '\0' || parsed < 0 || parsed > max) return false;
   *value = parsed;
   return true;
@@ -50,6 +56,24 @@ bool validName(const std::string& name) {
   return true;
 }
 
+// A field as it may be shown on a terminal: a control character or a byte
+// outside ASCII is written as \xNN, so a line cannot move the cursor or
+// change the terminal.
+std::string shown(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool powerOfTwo(long value) {
   return value > 0 && (value & (value - 1)) == 0;
 }
@@ -60,7 +84,8 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
   auto next = [&]() -> const std::string* { return at < fields.size() ? &fields[at++] : nullptr; };
   const std::string* name = next();
   if (!validName(*name)) {
-    return "the name '" + *name + "' is not one word of at most 63 letters, digits, '/', '_', "
+    return "the name '" + shown(*name) +
+           "' is not one word of at most 63 letters, digits, '/', '_', "
            "'-', '.' or '+'";
   }
   std::strncpy(part->name, name->c_str(), sizeof part->name - 1);
@@ -75,12 +100,12 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
   if (joined.size() == 6) {
     for (int i = 0; i < 3; ++i) {
       if (!parseHexByte(joined.substr(static_cast<size_t>(i) * 2, 2), &part->signature[i])) {
-        return "the signature '" + *signature + "' is not three hexadecimal bytes";
+        return "the signature '" + shown(*signature) + "' is not three hexadecimal bytes";
       }
     }
   } else {
     if (!parseHexByte(*signature, &part->signature[0])) {
-      return "the signature '" + *signature + "' is not three hexadecimal bytes";
+      return "the signature '" + shown(*signature) + "' is not three hexadecimal bytes";
     }
     for (int i = 1; i < 3; ++i) {
       const std::string* byte = next();
@@ -94,12 +119,12 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
   const std::string* field = next();
   if (field == nullptr) return "the flash size is missing";
   if (!parseNumber(*field, kMaxFlashBytes, &flash) || flash == 0) {
-    return "the flash size '" + *field + "' is not a byte count from 1 to 262144";
+    return "the flash size '" + shown(*field) + "' is not a byte count from 1 to 262144";
   }
   field = next();
   if (field == nullptr) return "the flash page size is missing";
   if (!parseNumber(*field, 256, &pageWords) || !powerOfTwo(pageWords)) {
-    return "the flash page size '" + *field + "' is not a power of two from 1 to 256 words";
+    return "the flash page size '" + shown(*field) + "' is not a power of two from 1 to 256 words";
   }
   if (flash % (pageWords * 2) != 0) {
     return "the flash size " + std::to_string(flash) + " is not a whole number of " +
@@ -108,12 +133,12 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
   field = next();
   if (field == nullptr) return "the EEPROM size is missing";
   if (!parseNumber(*field, kMaxEepromBytes, &eeprom)) {
-    return "the EEPROM size '" + *field + "' is not a byte count from 0 to 65536";
+    return "the EEPROM size '" + shown(*field) + "' is not a byte count from 0 to 65536";
   }
   field = next();
   if (field == nullptr) return "the number of fuse bytes is missing";
   if (!parseNumber(*field, 3, &fuseCount) || fuseCount < 1) {
-    return "the number of fuse bytes '" + *field + "' is not 1, 2 or 3";
+    return "the number of fuse bytes '" + shown(*field) + "' is not 1, 2 or 3";
   }
   part->flashBytes = static_cast<int32_t>(flash);
   part->flashPageWords = static_cast<int32_t>(pageWords);
@@ -136,11 +161,11 @@ std::string parseFields(const std::vector<std::string>& fields, PartRecord* part
                std::to_string(i) + " defaults";
       }
       if (!parseHexByte(*field, &part->defaultFuses[positions[i]])) {
-        return "the default fuse '" + *field + "' is not a hexadecimal byte";
+        return "the default fuse '" + shown(*field) + "' is not a hexadecimal byte";
       }
     }
   }
-  if (at < fields.size()) return "'" + fields[at] + "' follows the last field";
+  if (at < fields.size()) return "'" + shown(fields[at]) + "' follows the last field";
   part->origin = PartOrigin::kPartsFile;
   return "";
 }
@@ -163,32 +188,88 @@ std::vector<PartsFileLine> parsePartsText(const std::string& text) {
     if (fields.empty()) continue;
     PartsFileLine entry;
     entry.lineNumber = number;
+    if (fields.size() > 1 && fields.back() == kOverrideWord) {
+      entry.override = true;
+      fields.pop_back();
+    }
     entry.fault = parseFields(fields, &entry.part);
     lines.push_back(entry);
   }
   return lines;
 }
 
+namespace {
+
+std::string signatureText(const uint8_t* signature) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02X %02X %02X", signature[0], signature[1], signature[2]);
+  return text;
+}
+
+bool sameMemory(const PartRecord& a, const PartRecord& b) {
+  return a.flashBytes == b.flashBytes && a.flashPageWords == b.flashPageWords &&
+         a.eepromBytes == b.eepromBytes;
+}
+
+std::string lowerCase(const std::string& text) {
+  std::string lower = text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+}  // namespace
+
 int addPartsText(PartCatalogue& catalogue, const std::string& path, const std::string& text,
                  std::vector<std::string>* messages) {
   int taken = 0;
   char where[32];
-  for (const PartsFileLine& line : parsePartsText(text)) {
+  // Each name's first line and signature: one name cannot stand for two chips.
+  std::map<std::string, const PartsFileLine*> named;
+  const std::vector<PartsFileLine> lines = parsePartsText(text);
+  for (const PartsFileLine& line : lines) {
     std::snprintf(where, sizeof where, " line %d: ", line.lineNumber);
     if (!line.fault.empty()) {
       messages->push_back(path + where + line.fault + " - line skipped");
       continue;
     }
+    const std::string signature = signatureText(line.part.signature);
+    auto first = named.emplace(lowerCase(line.part.name), &line).first->second;
+    if (std::memcmp(first->part.signature, line.part.signature, 3) != 0) {
+      messages->push_back(path + where + line.part.name + " is line " +
+                          std::to_string(first->lineNumber) + "'s name already, for " +
+                          signatureText(first->part.signature) + ", not " + signature +
+                          " - line skipped");
+      continue;
+    }
     int row = findPartBySignature(catalogue, line.part.signature);
     if (row >= 0) {
       PartRecord& old = catalogue.rows[static_cast<size_t>(row)];
-      char signature[16];
-      std::snprintf(signature, sizeof signature, "%02X %02X %02X", line.part.signature[0],
-                    line.part.signature[1], line.part.signature[2]);
+      const bool builtIn = old.origin == PartOrigin::kBuiltIn;
+      // A line may rename a chip the program knows and give its defaults; its
+      // memory comes from the datasheet, and a wrong page size misprograms
+      // every page, so changing it takes a word that says it is meant.
+      if (builtIn && !line.override && !sameMemory(old, line.part)) {
+        messages->push_back(
+            path + where + line.part.name + " changes the memory of the built-in " + old.name +
+            " (" + signature + ": flash " + std::to_string(old.flashBytes) + " bytes, " +
+            std::to_string(old.flashPageWords) + "-word pages, EEPROM " +
+            std::to_string(old.eepromBytes) + " bytes) - line skipped; end the line with '" +
+            kOverrideWord + "' to mean it");
+        continue;
+      }
       messages->push_back(path + where + line.part.name + " replaces " +
-                          (old.origin == PartOrigin::kBuiltIn ? "the built-in " : "") +
-                          old.name + " (" + signature + ") for this run");
-      old = line.part;
+                          (builtIn ? "the built-in " : "") + old.name + " (" + signature +
+                          ") for this run");
+      PartRecord replacement = line.part;
+      if (builtIn) {
+        // The datasheet's programming times stay the chip's whatever its name.
+        replacement.hasPollReady = old.hasPollReady;
+        replacement.eraseWaitMicros = old.eraseWaitMicros;
+        replacement.flashWaitMicros = old.flashWaitMicros;
+        replacement.eepromWaitMicros = old.eepromWaitMicros;
+        replacement.fuseWaitMicros = old.fuseWaitMicros;
+      }
+      old = replacement;
     } else if (catalogue.partCount >= kMaxCatalogueRows) {
       messages->push_back(path + where + "the part table is full - line skipped");
       continue;

@@ -180,7 +180,10 @@ int readPartsFile(PartCatalogue& catalogue, const std::string& path,
   // not stall the run.
   std::string text, reason;
   if (!readRegularFileText(path, kPartsFileLimit, text, reason)) {
-    if (reason == kNotRegularFileReason) messages->push_back(path + " is not a regular file - ignored");
+    // One that is there but cannot be read is named: passed over in silence,
+    // its parts would simply be missing.
+    const std::string line = unreadableFileLine(path, reason, kPartsFileLimit);
+    if (!line.empty()) messages->push_back(line);
     return -1;
   }
   return addPartsText(catalogue, path, text, messages);

@@ -2,6 +2,7 @@
 
 #include "catalogue/fuse_bits.h"
 #include "engine/fuse_explanation.h"
+#include "frontend/configuration.h"
 #include "frontend/fuse_arguments.h"
 #include "run/console.h"
 #include "run/profile.h"
@@ -24,6 +25,10 @@ int decodeFuses(const Profile& profile, const std::vector<std::string>& argument
   // Any one of a shared row's names finds it, as with korvo-sim's --part.
   PartCatalogue catalogue;
   fillFullCatalogue(catalogue, profile.partRows());
+  // The parts --list-parts shows, parts.txt's among them.
+  std::vector<std::string> messages;
+  readUserParts(profile, catalogue, &messages);
+  for (const std::string& message : messages) std::fprintf(errors, "%s\n", message.c_str());
   const int row = findPartByName(catalogue, arguments[0].c_str());
   if (row < 0) return refuse(profile, errors, "unknown part '" + arguments[0] + "'");
   const PartRecord* part = &catalogue.rows[static_cast<size_t>(row)];

@@ -35,6 +35,7 @@ LineEditingConsole::LineEditingConsole(const char* programName) {
       saved_ = std::make_unique<PromptHistory>(file);
       for (const std::string& line : saved_->load())
         history(history_, &event, H_ENTER, line.c_str());
+      if (!saved_->note().empty()) print("%s\n", saved_->note().c_str());
     }
   }
   el_set(editor_, EL_PROMPT, emptyPrompt);

@@ -1,6 +1,7 @@
 #include "frontend/long_options.h"
 
 #include "catalogue/part_record.h"
+#include "frontend/command_table.h"
 #include "frontend/configuration.h"
 #include "frontend/fuse_decoding.h"
 #include "frontend/help_text.h"
@@ -90,6 +91,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       i = takeDecodeArguments(argc, argv, i, options);
     } else if (argument == "--list-parts") {
       options.listParts = true;
+    } else if (argument == "--list-commands") {
+      options.listCommands = true;
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -127,6 +130,7 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("  --list-parts    list every part the program knows (built in and from\n"
                 "                  parts.txt) and exit\n");
+  console.print("  --list-commands list the command words, one a line, and exit\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
@@ -162,11 +166,24 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
     printLongOptionHelp(profile, console);
   } else if (options.listPorts) {
     listSerialDevices(console, errors);
+  } else if (options.listCommands) {
+    printCommandWords(profile, console);
   } else {
     console.print("%s %s\n", profile.programName, AVRISP_VERSION);
   }
   console.flush();
   return kExitOk;
+}
+
+void printCommandWords(const Profile& profile, Console& console) {
+  // The script command is the command sources' own, not a row of the table.
+  console.print("f file\n");
+  const CommandTable& table = commandTable();
+  for (size_t i = 0; i < table.count; ++i) {
+    const CommandRow& row = table.rows[i];
+    if (row.onlyWhen != nullptr && !(profile.*row.onlyWhen)) continue;
+    console.print("%s%s\n", row.word, row.argument == ArgumentKind::kFileName ? " file" : "");
+  }
 }
 
 void printPartList(const Profile& profile, Console& console, std::FILE* errors) {

@@ -30,10 +30,13 @@ struct LongOptions {
   std::vector<char*> commandArguments;
   // tarnwick: print the serial devices present and end the run.
   bool listPorts = false;
+  // --list-commands: print the command words, one a line, and end the run.
+  bool listCommands = false;
 
   // Whether the options answer the run themselves (help, version, a refusal).
   bool endRun() const {
-    return help || version || listPorts || listParts || decodeFuses || !refusal.empty();
+    return help || version || listPorts || listParts || listCommands || decodeFuses ||
+           !refusal.empty();
   }
   int commandCount() const { return static_cast<int>(commandArguments.size()) - 1; }
   char** commandVector() { return commandArguments.data(); }
@@ -52,4 +55,8 @@ void printLongOptionHelp(const Profile& profile, Console& console);
 // --list-parts: a header line, then one line per part of the catalogue the
 // program would identify targets against (built in, then parts.txt), the
 // part's name first. Messages about parts.txt go to `errors`.
+// --list-commands: each command word the program takes, one a line, followed
+// by " file" when a file name follows it; for the shell's completion.
+void printCommandWords(const Profile& profile, Console& console);
+
 void printPartList(const Profile& profile, Console& console, std::FILE* errors);

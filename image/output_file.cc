@@ -128,7 +128,29 @@ bool OutputFile::open(const std::string& path) {
   }
 
   // Through a symbolic link the file it points to is replaced, not the link.
-  target_ = exists ? resolvedPath(path) : path;
+  return openReplacement(exists ? resolvedPath(path) : path, exists ? &existing : nullptr);
+}
+
+bool OutputFile::openOwn(const std::string& path) {
+  abandon();
+  error_.clear();
+  if (path.empty()) {
+    error_ = std::strerror(ENOENT);
+    return false;
+  }
+  struct stat existing;
+  const bool exists = ::lstat(path.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    error_ = S_ISLNK(existing.st_mode) ? "a symbolic link; left alone" : "not a regular file";
+    return false;
+  }
+  // Should a link take the name after the check, the rename replaces the link,
+  // never the file it names.
+  return openReplacement(path, exists ? &existing : nullptr);
+}
+
+bool OutputFile::openReplacement(const std::string& target, const struct stat* existing) {
+  target_ = target;
   // Long names are shortened so the temporary name stays within NAME_MAX.
   const std::string stem = "." + nameOf(target_).substr(0, 200) + ".";
   static unsigned serial = 0;
@@ -157,14 +179,14 @@ bool OutputFile::open(const std::string& path) {
   // The replacement keeps the owner (where this process may set it; root
   // writing a user's file) and then the permissions of the file it replaces;
   // in that order, as a change of owner clears the set-id bits.
-  if (exists) {
-    if (::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+  if (existing != nullptr) {
+    if (::fchown(fd_, existing->st_uid, existing->st_gid) != 0) {
       // Not fatal: an ordinary user cannot give a file away.
     }
-    if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
+    if (::fchmod(fd_, existing->st_mode & 07777) != 0) {
       // Not fatal: the file is still written, with default permissions.
     }
-    if ((existing.st_mode & (S_ISUID | S_ISGID)) != 0) setIdMode_ = existing.st_mode & 07777;
+    if ((existing->st_mode & (S_ISUID | S_ISGID)) != 0) setIdMode_ = existing->st_mode & 07777;
   }
   return true;
 }

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <string>
 
+struct stat;
+
 // False, with the reason, when writing to `path` would follow a symbolic link
 // that the rule above forbids.
 bool outputLinkPermitted(const std::string& path, std::string& reason);
@@ -29,6 +31,11 @@ class OutputFile {
   // False when the file cannot be created (missing folder, no permission, a
   // forbidden link); error() then says why.
   bool open(const std::string& path);
+  // For a file the program keeps for itself (the calibration, the prompt
+  // history): written only over a regular file or where there is none, never
+  // through a symbolic link nor over one, and the name itself is replaced. A
+  // link, FIFO, device or folder in its place makes this false.
+  bool openOwn(const std::string& path);
   bool write(const char* data, size_t length);
   // Makes the written text the target's content; false on any failure, in
   // which case the target is untouched (when it was a regular file).
@@ -37,6 +44,7 @@ class OutputFile {
 
  private:
   void abandon();
+  bool openReplacement(const std::string& target, const struct stat* existing);
 
   int fd_ = -1;
   bool direct_ = false;

@@ -49,6 +49,19 @@ std::FILE* openRegularStream(const std::string& path, OutputSink& console) {
   return stream;
 }
 
+namespace {
+const char* const kTooLargeReason = "File too large";
+}  // namespace
+
+std::string unreadableFileLine(const std::string& path, const std::string& reason, size_t limit) {
+  if (reason == std::strerror(ENOENT)) return "";
+  if (reason == kNotRegularFileReason) return path + " is not a regular file - ignored";
+  if (reason == kTooLargeReason) {
+    return path + " is larger than " + std::to_string(limit) + " bytes - ignored";
+  }
+  return path + ": " + reason + " - ignored";
+}
+
 bool readRegularFileText(const std::string& path, size_t limit, std::string& text,
                          std::string& reason) {
   text.clear();
@@ -59,7 +72,7 @@ bool readRegularFileText(const std::string& path, size_t limit, std::string& tex
     const ssize_t got = ::read(fd, block, sizeof block);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 || text.size() + static_cast<size_t>(got) > limit) {
-      reason = got < 0 ? std::strerror(errno) : "File too large";
+      reason = got < 0 ? std::strerror(errno) : kTooLargeReason;
       ::close(fd);
       text.clear();
       return false;

@@ -29,3 +29,9 @@ std::FILE* openRegularStream(const std::string& path, OutputSink& console);
 // opens it; false, with `reason`, when it cannot be, or is longer than `limit`.
 bool readRegularFileText(const std::string& path, size_t limit, std::string& text,
                          std::string& reason);
+
+// The one line naming a file that readRegularFileText could not read, with
+// `limit` as it was given: empty for a file that is not there, which is no
+// fault, otherwise "PATH is not a regular file - ignored", "PATH is larger
+// than LIMIT bytes - ignored" or "PATH: REASON - ignored".
+std::string unreadableFileLine(const std::string& path, const std::string& reason, size_t limit);

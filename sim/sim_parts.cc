@@ -196,7 +196,8 @@ std::vector<const SimPart*> everySimPart() {
 int loadSimPartsFile(const std::string& path, std::vector<std::string>* messages) {
   std::string text, reason;
   if (!readRegularFileText(path, kPartsFileLimit, text, reason)) {
-    if (reason == kNotRegularFileReason) messages->push_back(path + " is not a regular file - ignored");
+    const std::string line = unreadableFileLine(path, reason, kPartsFileLimit);
+    if (!line.empty()) messages->push_back(line);
     return -1;
   }
   makeGeneratedParts();

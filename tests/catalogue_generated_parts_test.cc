@@ -417,6 +417,63 @@ TEST(PartsFile, OnlyARegularFileIsRead) {
   EXPECT_EQ(catalogue.partCount, before);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0], dir.file("parts.txt") + " is not a regular file - ignored");
+  // One over the size cap is named too, not passed over in silence.
+  writeFile(dir.file("big.txt"), std::string(kPartsFileLimit + 1, '#'));
+  EXPECT_EQ(readPartsFile(catalogue, dir.file("big.txt"), &messages), -1);
+  EXPECT_EQ(messages.back(), dir.file("big.txt") + " is larger than 1048576 bytes - ignored");
+}
+
+// Each line alone against the built-in table: what it is taken as, and the
+// one line said about it.
+TEST(PartsFile, LinesAgainstTheBuiltInParts) {
+  struct Case {
+    const char* text;
+    int taken;
+    std::string message;  // the first message, "" for none
+  } cases[] = {
+      // The ATmega328P's memory cannot change in passing...
+      {"ATmega328P 1E 95 0F 32768 128 1024 3 -", 0,
+       "p line 1: ATmega328P changes the memory of the built-in ATmega328P (1E 95 0F: flash "
+       "32768 bytes, 64-word pages, EEPROM 1024 bytes) - line skipped; end the line with "
+       "'override' to mean it"},
+      {"Big328 1E 95 0F 65536 64 1024 3 -", 0, "p line 1: Big328 changes the memory"},
+      {"ATmega328P 1E 95 0F 32768 64 2048 3 -", 0, "p line 1: ATmega328P changes the memory"},
+      // ...but may when the line says so.
+      {"ATmega328P 1E 95 0F 32768 128 1024 3 - override", 1,
+       "p line 1: ATmega328P replaces the built-in ATmega328P (1E 95 0F) for this run"},
+      // Sizes are decimal whatever their leading zeros (octal 01024 is no
+      // whole number of 16-word pages).
+      {"Pad 1E 90 99 01024 016 064 1 -", 1, ""},
+      // One name, two chips.
+      {"Twin 1E 95 90 32768 64 1024 3 -\ntwin 1E 95 91 32768 64 1024 3 -", 1,
+       "p line 2: twin is line 1's name already, for 1E 95 90, not 1E 95 91 - line skipped"},
+      // A whole number of 64-word pages in words, but not in bytes.
+      {"Odd 1E 95 92 32704 64 1024 3 -", 0,
+       "p line 1: the flash size 32704 is not a whole number of 64-word pages - line skipped"},
+      // A terminal escape is shown, not sent.
+      {"Bad\x1b[2J 1E 95 93 32768 64 1024 3 -", 0, "p line 1: the name 'Bad\\x1B[2J' is not"},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.text);
+    PartCatalogue catalogue;
+    const int before = fillFullCatalogue(catalogue, korvoPartRows());
+    const PartRecord m328 =
+        catalogue.rows[static_cast<size_t>(findPartByName(catalogue, "ATmega328P"))];
+    std::vector<std::string> messages;
+    EXPECT_EQ(addPartsText(catalogue, "p", each.text, &messages), each.taken);
+    if (each.message.empty()) {
+      EXPECT_TRUE(messages.empty()) << messages.front();
+    } else {
+      ASSERT_FALSE(messages.empty());
+      EXPECT_EQ(messages.front().substr(0, each.message.size()), each.message);
+    }
+    const int row = findPartBySignature(catalogue, m328.signature);
+    if (each.taken == 0) {
+      EXPECT_EQ(catalogue.partCount, before);
+      EXPECT_STREQ(catalogue.rows[static_cast<size_t>(row)].name, "ATmega328P");
+      EXPECT_EQ(catalogue.rows[static_cast<size_t>(row)].flashPageWords, 64);
+    }
+  }
 }
 
 // A replaced ATmega32 row is an ordinary two-fuse row: its defaults are laid

@@ -275,6 +275,13 @@ TEST_P(FuseInputRun, DecodingNamesEveryBitWithoutHardware) {
     }
     EXPECT_FALSE(contains(decoded.output, "Korvo")) << decoded.output;  // no start-up
   }
+  // A part that parts.txt names is decoded as it is listed.
+  writeFile(dir.file("parts.txt"), "Mine2560 1E 98 01 262144 128 4096 3 62 D9 FF\n");
+  ProcessResult renamed =
+      runProcess(builtProgram(program), {"--decode-fuses", "mine2560", "62", "D9"}, options);
+  EXPECT_EQ(renamed.exitStatus, 0) << renamed.output;
+  EXPECT_TRUE(contains(renamed.output, "Mine2560\nFuse byte 1 (low) = 62\n")) << renamed.output;
+  std::remove(dir.file("parts.txt").c_str());
   ProcessResult unknown =
       runProcess(builtProgram(program), {"--decode-fuses", "ATmega9999", "62", "D9"}, options);
   EXPECT_EQ(unknown.exitStatus, 2);

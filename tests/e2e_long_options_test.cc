@@ -111,7 +111,8 @@ TEST_F(LongOptionsRunTest, PromptLinesAreKeptForTheNextRun) {
     terminal.type("e\n");
     EXPECT_EQ(terminal.finish(), 1) << terminal.shown();
   }
-  EXPECT_EQ(readFile(dir.file(".local/state/tarnwick/history")), "h\nsf00   nv\ne\n");
+  EXPECT_EQ(readFile(dir.file(".local/state/tarnwick/history")),
+            "# prompt history, one line each, newest last\nh\nsf00   nv\ne\n");
 
   TerminalSession again;
   ASSERT_TRUE(again.start(builtProgram("tarnwick"), dir.path(), {}, {"--port", link}));

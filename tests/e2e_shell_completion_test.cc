@@ -131,6 +131,54 @@ TEST_F(ShellCompletionTest, PartArgumentsOfferEachNameOfEachPart) {
   std::vector<std::string> simulated = complete("korvo-sim --link /tmp/k --part ATmega256");
   EXPECT_NE(std::find(simulated.begin(), simulated.end(), "ATmega2560"), simulated.end());
   for (const std::string& name : simulated) EXPECT_EQ(name.rfind("ATmega256", 0), 0u) << name;
+  // Any letter case finds the name.
+  EXPECT_EQ(complete("tarnwick --part atmega64"),
+            (std::vector<std::string>{"ATmega644", "ATmega644P"}));
+}
+
+// Device names are whatever the device folder holds; none may run as shell
+// text when offered, and each is offered as it is named.
+TEST_F(ShellCompletionTest, HostileDeviceNamesAreOfferedAsTheyAreAndRunNothing) {
+  ASSERT_EQ(mkdir(dir.file("dev").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.file("dev/serial").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.file("dev/serial/by-id").c_str(), 0755), 0);
+  const std::vector<std::string> names = {"serial/by-id/usb-$(touch ran1)", "ttyUSB0;touch ran3",
+                                          "ttyUSB`touch ran2`", "ttyACM$(touch${IFS}ran4)*"};
+  std::vector<std::string> expected;
+  for (const std::string& name : names) {
+    writeFile(dir.file("dev/" + name), "");
+    expected.push_back(dir.file("dev/" + name));
+  }
+  EXPECT_EQ(complete("tarnwick --port "), expected);  // the order --list-ports gives
+  for (const char* trace : {"ran1", "ran2", "ran3", "ran4"}) {
+    EXPECT_FALSE(fileExists(dir.file(trace))) << trace << " was run";
+  }
+}
+
+// Command words come from the program; after a command that takes a file the
+// file names follow it, the command's letters kept as typed.
+TEST_F(ShellCompletionTest, CommandWordsAndTheFilesAfterThem) {
+  writeFile(dir.file("blink.hex"), "");
+  writeFile(dir.file("blink.eep"), "");
+  writeFile(dir.file("firmware.hex"), "");
+  struct Case {
+    std::string line;
+    std::vector<std::string> offered;
+  } cases[] = {
+      {"tarnwick -d", {"-de", "-df", "-dff"}},
+      {"pellory -d", {"-de", "-df"}},
+      {"pellory -C", {"-ce"}},
+      {"tarnwick -dfblink.h", {"-dfblink.hex"}},
+      {"tarnwick -DEblink.e", {"-DEblink.eep"}},
+      {"pellory -fbl", {"-fblink.eep", "-fblink.hex"}},
+      {"tarnwick -dffir", {}},  // the fast download of "ir..."
+      {"pellory -dffir", {"-dffirmware.hex"}},
+  };
+  for (const Case& each : cases) {
+    std::vector<std::string> offered = complete(each.line);
+    std::sort(offered.begin(), offered.end());
+    EXPECT_EQ(offered, each.offered) << each.line;
+  }
 }
 
 }  // namespace

@@ -42,14 +42,42 @@ TEST_F(CalibrationTest, StoredValueIsUsedSilentlyAndLeftAlone) {
   }
 }
 
-TEST_F(CalibrationTest, FileWithoutANumberKeepsTheBuiltInValue) {
-  for (const char* text : {"", "fast", "\n\n"}) {
+// A file that is not a count may not be the program's at all: it is named,
+// left as it is, and the built-in value stays.
+TEST_F(CalibrationTest, FileWithoutACountKeepsTheBuiltInValueAndIsNamed) {
+  for (const char* text : {"", "fast", "\n\n", "0 important ledger"}) {
     SCOPED_TRACE(text);
+    console_.clearOutput();
     writeFile("gcal.txt", text);
     calibrateDelay(console_);
     EXPECT_EQ(loopsPerMicrosecond(), 172);
-    EXPECT_EQ(console_.output(), "");
+    EXPECT_EQ(console_.output(), "gcal.txt holds no count - left alone\n");
     EXPECT_EQ(readFile("gcal.txt"), text);
+  }
+}
+
+// A gcal.txt that links elsewhere, in the folder or in the cache, is named
+// and never written through nor replaced; a folder's measurement goes to the
+// cache instead.
+TEST_F(CalibrationTest, ALinkedGcalIsLeftAloneWhereverItIs) {
+  CalibrationPlaces places;
+  places.cacheFolder = dir_.file("cache");
+  const std::string cached = places.cacheFolder + "/gcal.txt";
+  for (const std::string& link : {std::string("gcal.txt"), cached}) {
+    SCOPED_TRACE(link);
+    ASSERT_TRUE(makeUserFolder(places.cacheFolder));
+    console_.clearOutput();
+    writeFile(dir_.file("ledger.txt"), "0 important ledger");
+    ASSERT_EQ(::symlink(dir_.file("ledger.txt").c_str(), link.c_str()), 0);
+    calibrateDelay(console_, places);
+    EXPECT_EQ(readFile(dir_.file("ledger.txt")), "0 important ledger");
+    EXPECT_EQ(console_.output(),
+              link + " is a symbolic link - left alone\n\nCalibrating delay .............\n");
+    if (link != cached) {
+      EXPECT_EQ(readFile(cached), std::to_string(loopsPerMicrosecond()));
+    }
+    std::remove(link.c_str());
+    std::remove(cached.c_str());
   }
 }
 
@@ -122,9 +150,9 @@ TEST_F(CalibrationTest, APlantedLinkInASharedFolderIsNotFollowed) {
   calibrateDelay(console_, dir_.file("shared/gcal.txt"));
   EXPECT_EQ(readFile(dir_.file("precious")), "1");
   EXPECT_NE(loopsPerMicrosecond(), 1);
-  EXPECT_NE(console_.output().find("Can't write gcal.txt\n   " + dir_.file("shared/gcal.txt") +
-                                   ": a symbolic link"),
-            std::string::npos)
+  EXPECT_NE(
+      console_.output().find(dir_.file("shared/gcal.txt") + " is a symbolic link - left alone\n"),
+      std::string::npos)
       << console_.output();
 }
 

@@ -1,5 +1,7 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,34 +19,69 @@ constexpr int32_t kIterationsPerRun = 80000000;
 constexpr int kRuns = 13;
 
 // Reads the leading optionally signed decimal integer of the file; false when
-// the file does not start (after blanks) with one.
-bool readLoopCount(std::FILE* file, int32_t& value) {
+// the file does not start (after blanks) with one. `whole` tells whether
+// nothing but blanks follows it: only such a file is a count the program may
+// measure over.
+bool readLoopCount(std::FILE* file, int32_t& value, bool& whole) {
   long number = 0;
+  whole = false;
   if (std::fscanf(file, "%ld", &number) != 1) return false;
   if (number > INT32_MAX) number = INT32_MAX;
   if (number < INT32_MIN) number = INT32_MIN;
   value = static_cast<int32_t>(number);
+  // A few blanks and a line end are all a count has after it.
+  for (int looked = 0; looked < 64; ++looked) {
+    const int c = std::fgetc(file);
+    if (c == EOF) {
+      whole = true;
+      break;
+    }
+    if (!std::isspace(c)) break;
+  }
   return true;
 }
 
-enum class Stored { kMissing, kNotANumber, kUnusable, kLoaded };
+// kLeftAlone: a symbolic link in gcal.txt's place that gave no usable count;
+// it has been named, and is neither measured over nor written through.
+enum class Stored { kMissing, kNotACount, kUnusable, kLoaded, kLeftAlone };
+
+bool isSymbolicLink(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
 
 // Reads the loop count kept at `path` into the delay.
 Stored loadLoopCount(const std::string& path, OutputSink& console) {
   // A link that may not be written through is not read either: its number
   // would set every wait of the run. A FIFO or a device in its place must not
   // stall the start.
+  const bool link = isSymbolicLink(path);
   std::string refusal;
-  std::FILE* file = outputLinkPermitted(path, refusal) ? openRegularStream(path, console) : nullptr;
-  if (file == nullptr) return Stored::kMissing;
+  std::FILE* file = nullptr;
+  if (!link) {
+    file = openRegularStream(path, console);
+  } else if (outputLinkPermitted(path, refusal)) {
+    const int fd = openRegularFile(path, refusal);
+    file = fd >= 0 ? ::fdopen(fd, "r") : nullptr;
+    if (file == nullptr && fd >= 0) ::close(fd);
+  }
   int32_t value = 0;
-  bool haveNumber = readLoopCount(file, value);
-  std::fclose(file);
-  if (!haveNumber) return Stored::kNotANumber;
+  bool haveNumber = false, whole = false;
+  if (file != nullptr) {
+    haveNumber = readLoopCount(file, value, whole);
+    std::fclose(file);
+  }
   // 0 or negative cannot time anything: measure afresh as if it were missing.
-  if (value <= 0) return Stored::kUnusable;
-  setLoopsPerMicrosecond(value > kMaxLoopsPerMicrosecond ? kMaxLoopsPerMicrosecond : value);
-  return Stored::kLoaded;
+  if (haveNumber && value > 0) {
+    setLoopsPerMicrosecond(value > kMaxLoopsPerMicrosecond ? kMaxLoopsPerMicrosecond : value);
+    return Stored::kLoaded;
+  }
+  if (link) {
+    console.print("%s is a symbolic link - left alone\n", path.c_str());
+    return Stored::kLeftAlone;
+  }
+  if (file == nullptr) return Stored::kMissing;
+  return haveNumber && whole ? Stored::kUnusable : Stored::kNotACount;
 }
 
 }  // namespace
@@ -92,12 +129,19 @@ void calibrateDelay(OutputSink& console, const std::string& path) {
 void calibrateDelay(OutputSink& console, const CalibrationPlaces& places) {
   Stored local = loadLoopCount(places.local, console);
   if (local == Stored::kLoaded) return;
-  if (local == Stored::kNotANumber) return;  // the built-in value stays, file untouched
+  if (local == Stored::kNotACount) {
+    // Perhaps not ours at all ("0 important ledger"): the built-in value
+    // stays and the file is untouched.
+    console.print("%s holds no count - left alone\n", places.local.c_str());
+    return;
+  }
   // A gcal.txt of the folder's own is kept up to date where it is; otherwise
   // the measurement serves every folder from the user's cache.
   std::string path = places.local;
-  if (local == Stored::kMissing && !places.cacheFolder.empty()) {
+  if ((local == Stored::kMissing || local == Stored::kLeftAlone) && !places.cacheFolder.empty()) {
     path = places.cacheFolder + "/gcal.txt";
+    // The cache folder is the program's own: a file there without a count is
+    // measured over.
     if (loadLoopCount(path, console) == Stored::kLoaded) return;
   }
   console.print("\nCalibrating delay ");
@@ -111,17 +155,18 @@ void calibrateDelay(OutputSink& console, const CalibrationPlaces& places) {
   }
   setLoopsPerMicrosecond(loopsFromMicrosecondsPerIteration(static_cast<double>(total / kRuns)));
   console.print("\n");
-  // A FIFO or device in its place was reported and is left alone: writing
-  // to it could block for ever or pour the count into a device.
+  // A link, FIFO or device in its place was named and is left alone: a link
+  // would have the count written into a file that is not the program's, a
+  // FIFO could block for ever.
   struct stat existing;
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
+  if (::lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return;
   // Written whole or not at all: an empty gcal.txt left by a full disk would
   // hold no number, and every later start would keep the built-in count
   // instead of measuring.
   const std::string count = std::to_string(loopsPerMicrosecond());
   if (path != places.local) makeUserFolder(places.cacheFolder);
   OutputFile out;
-  if (!out.open(path) || !out.write(count.data(), count.size()) || !out.commit()) {
+  if (!out.openOwn(path) || !out.write(count.data(), count.size()) || !out.commit()) {
     console.print("Can't write gcal.txt\n");
     console.print("   %s: %s\n", path.c_str(), out.error().c_str());
   }
