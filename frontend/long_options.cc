@@ -81,6 +81,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.verifyErased = true;
     } else if (argument == "--force-fuses") {
       options.forceFuses = true;
+    } else if (argument == "--force-part") {
+      options.forcePart = true;
     } else if (argument == "--explain-fuses") {
       options.explainFuses = true;
     } else if (argument == "--decode-fuses") {
@@ -120,6 +122,7 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --verify-erased verification also reads the flash pages left erased\n");
   console.print("  --force-fuses   write fuses that end serial programming without asking twice\n");
   console.print("  --explain-fuses follow every fuse report with its bits by name\n");
+  console.print("  --force-part    program an ELF file built for another part than the target\n");
   console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("  --list-parts    list every part the program knows (built in and from\n"
