@@ -161,15 +161,18 @@ class DownloadFile : public ::testing::Test {
 };
 
 TEST_F(DownloadFile, ElfRefusalsAndNotesAreOneLineEach) {
-  writeFile("fw.elf", makeElf({{PT_LOAD, 0, pattern(10, 1)}, {PT_LOAD, 0x820000, "\xe2\xd9"}}));
+  writeFile("fw.elf", makeElf({{PT_LOAD, 0, pattern(10, 1)},
+                               {PT_LOAD, 0x820000, "\xe2\xd9"},
+                               {PT_LOAD, 0x800100, "abc"}}));
   EXPECT_EQ(load("fw.elf", ImageMemory::kEeprom).outcome, DownloadOutcome::kRefused);
   EXPECT_EQ(console.output(), "No EEPROM data in fw.elf\n");
 
   DownloadLoad flash = load("fw.elf", ImageMemory::kFlash);
   EXPECT_EQ(flash.outcome, DownloadOutcome::kLoaded);
   EXPECT_EQ(flash.loadLength, 10);
-  EXPECT_EQ(console.output(),
-            "Note: 2 bytes of fuse, lock, signature or RAM data in fw.elf ignored\n");
+  // The fuses are the download flow's to mention; only the RAM data is noted.
+  EXPECT_EQ(console.output(), "Note: 3 bytes of RAM or other data in fw.elf ignored\n");
+  EXPECT_EQ(flash.elf.fuseCount, 2);
 
   writeFile("pc.elf", makeElf({{PT_LOAD, 0, "ab"}}, EM_X86_64));
   EXPECT_EQ(load("pc.elf", ImageMemory::kFlash).outcome, DownloadOutcome::kRefused);
