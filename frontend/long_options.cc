@@ -127,6 +127,10 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("  --list-parts    list every part the program knows (built in and from\n"
                 "                  parts.txt) and exit\n");
+  console.print(
+      "\nCommands besides those above:\n\n"
+      "  -dcfilename - program flash, EEPROM, fuses and lock from one ELF file\n"
+      "  -ucfilename - save flash, EEPROM, fuses, lock and signature to one ELF file\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
