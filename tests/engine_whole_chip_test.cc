@@ -1,10 +1,9 @@
-// The part an ELF names checked before the erase, and the whole-chip save and
-// download around their failures, over a scripted link.
+// The part an ELF names checked before the erase, and the whole-chip download
+// and save around their failures, over a scripted link.
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "engine/memory_transfer.h"
 #include "engine/whole_chip.h"
@@ -13,8 +12,6 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-constexpr int kAtmega32Row = 1;  // 1E 95 02, two fuse bytes
 
 int sent(const ScriptedLink& link, uint8_t first, uint8_t second) {
   int count = 0;
@@ -26,67 +23,53 @@ class WholeChip : public ::testing::Test {
  protected:
   WholeChip() {
     dir.enter();
-    h.identifyAs(kAtmega32Row);
+    h.identifyAs(1);  // ATmega32: 1E 95 02, two fuse bytes
   }
-  // An ELF with a little flash and EEPROM, the fuses and lock given and the
-  // signature given; the link already holds the same flash and EEPROM, so
-  // verifications match though it keeps no page writes.
-  void writeElf(const std::string& name, std::vector<uint8_t> signature,
-                const std::string& fuses = "", bool lock = false) {
+  // fw.elf with the signature, fuses and lock given; the link holds its flash
+  // and EEPROM already, so verifications match though it keeps no page writes.
+  void writeElf(const char* signature, const std::string& fuses = "", bool lock = false) {
     ChipContents chip;
     chip.flash = "\x0c\x94\x34\x00";
     chip.eeprom = "\x01\x02";
     chip.fuses = fuses;
     chip.hasLock = lock;
     chip.lock = 0xFE;
-    for (int i = 0; i < 3; ++i) chip.signature[i] = signature[static_cast<size_t>(i)];
-    writeFile(dir.file(name), avrElfOf(chip));
+    for (int i = 0; i < 3; ++i) chip.signature[i] = static_cast<uint8_t>(signature[i]);
+    writeFile(dir.file("fw.elf"), avrElfOf(chip));
     h.link.flash.assign(chip.flash.begin(), chip.flash.end());
     h.link.eeprom.assign(chip.eeprom.begin(), chip.eeprom.end());
+    h.link.clearEvents();
+    h.console.clearOutput();
+    h.session.settings.downloadFileName = "fw.elf";
   }
   TempDir dir;
   EngineHarness h;
 };
 
 TEST_F(WholeChip, AnElfForAnotherPartIsRefusedBeforeTheErase) {
+  const std::string refusal = "; the target is ATmega32 (1E 95 02) - nothing programmed\n";
   struct Case {
-    std::vector<uint8_t> signature;
+    const char* signature;
     bool force;
-    bool programs;
-    std::string message;
+    std::string message;  // "" when it programs without a word
   } cases[] = {
-      {{0x1E, 0x95, 0x02}, false, true, ""},
-      {{0x1E, 0x93, 0x0B},
-       false,
-       false,
-       "fw.elf was built for ATtiny85 (1E 93 0B); the target is ATmega32 (1E 95 02) - nothing "
-       "programmed\n"},
-      {{0x1E, 0x00, 0x07},
-       false,
-       false,
-       "fw.elf was built for an unknown part (1E 00 07); the target is ATmega32 (1E 95 02) - "
-       "nothing programmed\n"},
-      {{0x1E, 0x93, 0x0B},
-       true,
-       true,
+      {"\x1E\x95\x02", false, ""},
+      {"\x1E\x93\x0B", false, "fw.elf was built for ATtiny85 (1E 93 0B)" + refusal},
+      {"\x1E\x00\x07", false, "fw.elf was built for an unknown part (1E 00 07)" + refusal},
+      {"\x1E\x93\x0B", true,
        "Note: fw.elf was built for ATtiny85 (1E 93 0B); programming the ATmega32 all the same\n"},
   };
   for (const Case& c : cases) {
     for (bool eeprom : {false, true}) {
       SCOPED_TRACE(c.message + (eeprom ? " (EEPROM)" : " (flash)"));
-      writeElf("fw.elf", c.signature);
-      h.link.clearEvents();
-      h.console.clearOutput();
+      writeElf(c.signature);
       h.session.forcePart = c.force;
-      h.session.settings.downloadFileName = "fw.elf";
-      EXPECT_EQ(eeprom ? downloadEeprom(h.session) : downloadFlash(h.session), c.programs);
-      EXPECT_EQ(h.console.output().compare(0, c.message.size(), c.message), 0)
-          << h.console.output();
-      EXPECT_EQ(h.console.output().find("Target matches fw.elf") != std::string::npos,
-                c.programs);
-      if (!c.programs) {
-        EXPECT_EQ(sent(h.link, 0xAC, 0x80) + h.link.instructionsWith(0xC0).size(), 0u);
-      }
+      const bool programs = c.force || c.message.empty();
+      EXPECT_EQ(eeprom ? downloadEeprom(h.session) : downloadFlash(h.session), programs);
+      EXPECT_EQ(h.console.output().compare(0, c.message.size(), c.message), 0);
+      EXPECT_EQ(sent(h.link, 0xAC, 0x80) + h.link.instructionsWith(0xC0).size() +
+                    h.link.instructionsWith(0xA0).size() > 0,
+                programs);  // no erase, EEPROM write or verification read when refused
     }
   }
 }
@@ -97,51 +80,42 @@ TEST_F(WholeChip, TheFusesAndLockFollowOnlyVerifiedMemoriesAndTheGuard) {
     std::string fuses;
     uint8_t flashOnChip;  // what the chip reads back at address 0
     bool done;
-    int fuseWrites;
-    int lockWrites;
+    int fuseWrites, lockWrites;
   } cases[] = {
       {"all verified", "\xe4\xd9", 0x0C, true, 2, 1},
       {"flash does not verify", "\xe4\xd9", 0x00, false, 0, 0},
-      // SPIEN unprogrammed: held back for a confirmation, so no lock either.
-      {"guard holds the fuses", "\xe4\xf9", 0x0C, false, 0, 0},
+      {"SPIEN unprogrammed: held back", "\xe4\xf9", 0x0C, false, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    writeElf("fw.elf", {0x1E, 0x95, 0x02}, c.fuses, true);
+    writeElf("\x1E\x95\x02", c.fuses, true);
     h.link.flash[0] = c.flashOnChip;
-    h.link.clearEvents();
-    h.session.settings.downloadFileName = "fw.elf";
     EXPECT_EQ(downloadWholeChip(h.session), c.done);
     EXPECT_EQ(sent(h.link, 0xAC, 0xA0) + sent(h.link, 0xAC, 0xA8), c.fuseWrites);
     EXPECT_EQ(sent(h.link, 0xAC, 0xE0), c.lockWrites);
-    EXPECT_FALSE(h.session.wholeChipDownload);
   }
 }
 
-TEST_F(WholeChip, ASaveFailsWithoutTouchingTheFileWhenTwoReadingsDiffer) {
+TEST_F(WholeChip, ASaveFailsWithoutTouchingTheFileWhenTwoReadingsDifferOrTheChipIsLocked) {
   writeFile(dir.file("chip.elf"), "old backup");
   int reads = 0;
   h.link.onQuery = [&](const IspInstruction& i) -> uint8_t {
-    // The low byte of word 0x10 reads 0x00 once in the first pass.
+    // The low byte of word 0x10 reads 0x00 in the first pass only.
     if (i.bytes[0] == 0x20 && i.bytes[1] == 0x00 && i.bytes[2] == 0x10) {
       return ++reads == 1 ? 0x00 : 0xFF;
     }
     return i.bytes[0] == 0x58 ? h.link.lockBits : 0xFF;
   };
-  h.session.settings.uploadFileName = "chip.elf";
-  EXPECT_FALSE(uploadWholeChip(h.session));
-  EXPECT_NE(h.console.output().find("Error - two readings of the flash differ at 000020 (00, then "
-                                    "ff) - nothing saved\n"),
-            std::string::npos)
-      << h.console.output();
-
-  h.link.onQuery = nullptr;
-  h.link.lockBits = 0xFC;
-  h.console.clearOutput();
-  h.session.settings.uploadFileName = "chip.elf";
-  EXPECT_FALSE(uploadWholeChip(h.session));
-  EXPECT_EQ(h.console.output(),
-            "Error - lock byte fc forbids reading the flash and EEPROM back - nothing saved\n");
+  for (uint8_t lock : {0xFF, 0xFC}) {
+    h.link.lockBits = lock;
+    h.console.clearOutput();
+    h.session.settings.uploadFileName = "chip.elf";
+    EXPECT_FALSE(uploadWholeChip(h.session));
+    const std::string expected =
+        lock == 0xFF ? "Error - two readings of the flash differ at 000020 (00, then ff)"
+                     : "Error - lock byte fc forbids reading the flash and EEPROM back";
+    EXPECT_NE(h.console.output().find(expected + " - nothing saved\n"), std::string::npos);
+  }
   EXPECT_TRUE(readFile(dir.file("chip.elf")) == "old backup");
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/download_file.h"
+#include "image/elf_part.h"
 #include "image/elf_reader.h"
 #include "image/hex_reader.h"
 #include "run/console.h"
@@ -246,6 +247,13 @@ TEST_P(AgainstObjcopy, FlashAndEepromLoadAsObjcopysHexDoes) {
   EXPECT_EQ(
       loadElfImage(bytes.data(), bytes.size(), ImageMemory::kFlash, *image, 0xFF).bytesIgnored,
       4);  // three fuse bytes and the lock byte
+  // The fuses low byte first, as FUSES orders them, and the name from the note.
+  const ElfPart part = readElfPart(bytes.data(), bytes.size());
+  EXPECT_EQ(part.deviceName, mcu);
+  EXPECT_EQ(std::string(part.fuses, part.fuses + part.fuseCount), "\xE2\xD9\xFF");
+  EXPECT_EQ(part.lock, 0xFC);
+  // Every cut of a real file is read without a fault (the sanitizers judge).
+  for (size_t length = 0; length < bytes.size(); ++length) readElfPart(bytes.data(), length);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, AgainstObjcopy, ::testing::Values("atmega2560", "atmega48"));
