@@ -96,6 +96,10 @@ TEST_P(WholeChipRun, OneElfProgramsTheWholeChipAndASavedChipRestoresOntoABlankOn
   ASSERT_EQ(restore.exitStatus, 0) << restore.output;
   // Flash, EEPROM, fuses, lock and signature, byte for byte.
   EXPECT_TRUE(readFile(blank() + "/again.elf") == readFile(dir.file("saved.elf")));
+  // To standard output, the console's text kept off it.
+  ProcessResult piped = run(blank(), {"-uc-"});
+  EXPECT_EQ(piped.exitStatus, 0) << piped.errorOutput;
+  EXPECT_TRUE(piped.output == readFile(dir.file("saved.elf")));
 
   if (!haveTool("avr-objdump")) return;
   const std::string command =
