@@ -134,8 +134,10 @@ bool downloadWholeChip(Session& session) {
     return false;
   }
   if (!looksLikeElf(contents.data(), contents.size())) {
-    session.console.print("%s is not an ELF file; dc takes one (as avr-gcc links it or uc saves it)\n",
-                          fileName.c_str());
+    session.console.print(
+        "%s is not an ELF file, which dc takes (as avr-gcc links it or uc saves it) - nothing "
+        "programmed\n",
+        fileName.c_str());
     restoreDefaultSettings(session);
     return false;
   }
