@@ -108,8 +108,8 @@ std::string readDeviceName(const char* bytes, size_t size) {
     const uint64_t nameSize = ELF_FIELD(note, Elf32_Nhdr, n_namesz);
     const uint64_t descSize = ELF_FIELD(note, Elf32_Nhdr, n_descsz);
     const uint64_t descAt = sizeof(Elf32_Nhdr) + ((nameSize + 3) & ~uint64_t{3});
-    if (nameSize != 4 || std::memcmp(note + sizeof(Elf32_Nhdr), "AVR", 4) != 0 ||
-        !elfInside(descAt, descSize, length)) {
+    if (nameSize != 4 || !elfInside(descAt, descSize, length) ||
+        std::memcmp(note + sizeof(Elf32_Nhdr), "AVR", 4) != 0) {
       return "";
     }
     return deviceNameOf(note + descAt, static_cast<size_t>(descSize));
