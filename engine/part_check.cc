@@ -85,8 +85,8 @@ bool checkElfBeforeErase(Session& session, const std::string& fileName, const El
   if (session.wholeChipDownload || (elf.fuseCount == 0 && !elf.hasLock)) return true;
   const char* fuse = elf.fuseCount > 0 ? ".fuse" : "";
   const char* lock = elf.hasLock ? ".lock" : "";
-  session.console.print("Note: %s%s%s of %s not written (dc%s writes them after the flash)\n",
-                        fuse, *fuse != '\0' && *lock != '\0' ? " and " : "", lock,
-                        fileName.c_str(), fileName.c_str());
+  session.console.print("Note: %s%s%s of %s not written (dc%s writes them after the flash)\n", fuse,
+                        *fuse != '\0' && *lock != '\0' ? " and " : "", lock, fileName.c_str(),
+                        fileName.c_str());
   return true;
 }

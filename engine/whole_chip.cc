@@ -62,15 +62,16 @@ bool readChip(Session& session, const PartRecord& part, ChipContents& chip) {
   auto lock = [&] { return std::string(1, static_cast<char>(ispReadLockBits(*session.link))); };
   auto signature = [&] {
     std::string bytes;
-    for (uint8_t n = 0; n < 3; ++n) bytes += static_cast<char>(ispReadSignatureByte(*session.link, n));
+    for (uint8_t n = 0; n < 3; ++n)
+      bytes += static_cast<char>(ispReadSignatureByte(*session.link, n));
     return bytes;
   };
   std::string lockByte, signatureBytes;
   if (!readTwice(session, "lock byte", lock, lockByte)) return false;
   // With LB2 programmed the chip answers every flash and EEPROM read with a
   // value of its own choosing ("Lock Bit Protection Modes", ATmega328P
-  // datasheet Atmel-42735B, section 31.1, Table 31-2; the same on every
-  // part): a save would hold nothing of the program.
+  // datasheet Atmel-42735B, section 31.1, Table 31-2; the same LB modes on
+  // every part the programs know): a save would hold nothing of the program.
   if ((lockByte[0] & kLockBit2) == 0) {
     session.console.print(
         "Error - lock byte %x forbids reading the flash and EEPROM back - nothing saved\n",
@@ -111,8 +112,9 @@ bool uploadWholeChip(Session& session) {
   ChipContents chip;
   bool ok = readChip(session, *part, chip);
   if (ok) {
-    session.console.print("Flash %zu, EEPROM %zu bytes, %zu fuse bytes, lock byte %x\n",
-                          chip.flash.size(), chip.eeprom.size(), chip.fuses.size(), chip.lock);
+    session.console.print(
+        "Read twice alike: flash %zu bytes, EEPROM %zu, fuses %zu, lock byte %x\n",
+        chip.flash.size(), chip.eeprom.size(), chip.fuses.size(), chip.lock);
     const std::string file = avrElfOf(chip);
     ok = writeUploadFile(fileName, session.console, [&](const UploadWriter& write) {
            return write(file.data(), file.size());

@@ -43,8 +43,8 @@ DownloadLoad loadElf(const std::string& path, const std::string& contents, Image
   ElfPart elf = readElfPart(contents.data(), contents.size());
   // The signature is for the part check; the fuses and lock are for the
   // command that writes them, and the download's flow names it.
-  int64_t other = result.bytesIgnored - elf.fuseCount - (elf.hasLock ? 1 : 0) -
-                  (elf.hasSignature ? 3 : 0);
+  int64_t other =
+      result.bytesIgnored - elf.fuseCount - (elf.hasLock ? 1 : 0) - (elf.hasSignature ? 3 : 0);
   if (other > 0) {
     console.print("Note: %lld bytes of RAM or other data in %s ignored\n",
                   static_cast<long long>(other), name);

@@ -11,8 +11,8 @@
 struct ElfPart {
   std::string deviceName;  // as the note has it ("atmega328p"); empty without one
   bool hasSignature = false;
-  uint8_t signature[3] = {0, 0, 0};  // in the chip's order: 0x1E first
-  int fuseCount = 0;                 // bytes in .fuse, at most 3 kept
+  uint8_t signature[3] = {0, 0, 0};       // in the chip's order: 0x1E first
+  int fuseCount = 0;                      // bytes in .fuse, at most 3 kept
   uint8_t fuses[3] = {0xFF, 0xFF, 0xFF};  // low, high, extended, as avr-libc orders them
   bool hasLock = false;
   uint8_t lock = 0xFF;

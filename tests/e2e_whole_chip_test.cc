@@ -65,8 +65,9 @@ TEST_P(WholeChipRun, FirmwareForAnotherPartIsRefusedBeforeTheErase) {
   ProcessResult first = run(dir.path(), {"-dfright.elf"});
   ASSERT_EQ(first.exitStatus, 0) << first.output;
   EXPECT_TRUE(has(first.output, "Target matches right.elf")) << first.output;
-  EXPECT_TRUE(has(first.output, "Note: .fuse and .lock of right.elf not written "
-                                "(dcright.elf writes them after the flash)\n"));
+  EXPECT_TRUE(has(first.output,
+                  "Note: .fuse and .lock of right.elf not written "
+                  "(dcright.elf writes them after the flash)\n"));
   const std::string before = readFile(dir.file("chip.state"));
 
   ProcessResult refused = run(dir.path(), {"-dftiny.elf", "-dftinyplain.elf", "-detiny.elf"});

@@ -68,7 +68,8 @@ TEST_F(WholeChip, AnElfForAnotherPartIsRefusedBeforeTheErase) {
       EXPECT_EQ(eeprom ? downloadEeprom(h.session) : downloadFlash(h.session), programs);
       EXPECT_EQ(h.console.output().compare(0, c.message.size(), c.message), 0);
       EXPECT_EQ(sent(h.link, 0xAC, 0x80) + h.link.instructionsWith(0xC0).size() +
-                    h.link.instructionsWith(0xA0).size() > 0,
+                        h.link.instructionsWith(0xA0).size() >
+                    0,
                 programs);  // no erase, EEPROM write or verification read when refused
     }
   }
