@@ -68,10 +68,11 @@ bool readChip(Session& session, const PartRecord& part, ChipContents& chip) {
   };
   std::string lockByte, signatureBytes;
   if (!readTwice(session, "lock byte", lock, lockByte)) return false;
-  // With LB2 programmed the chip answers every flash and EEPROM read with a
-  // value of its own choosing ("Lock Bit Protection Modes", ATmega328P
-  // datasheet Atmel-42735B, section 31.1, Table 31-2; the same LB modes on
-  // every part the programs know): a save would hold nothing of the program.
+  // With LB2 programmed (LB mode 3) serial programming may no longer verify
+  // the flash and EEPROM: "Lock Bit Protection Modes", ATmega48A/PA/88A/PA/
+  // 168A/PA/328/P datasheet Atmel-8271H-AVR-08/2014, section 28.1, Table 28-2;
+  // the megaAVR and tinyAVR parts the programs know share these modes. A save
+  // would hold nothing of the program.
   if ((lockByte[0] & kLockBit2) == 0) {
     session.console.print(
         "Error - lock byte %x forbids reading the flash and EEPROM back - nothing saved\n",
