@@ -5,6 +5,7 @@
 #include "catalogue/part_record.h"
 #include "engine/isp_instructions.h"
 #include "engine/memory_transfer.h"
+#include "engine/part_check.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
 #include "image/download_file.h"
@@ -176,7 +177,9 @@ bool downloadEeprom(Session& session) {
 
   const DownloadLoad load = loadDownloadFile(fileName, ImageMemory::kEeprom, *session.images.load,
                                              session.settings.fillChar, console);
-  if (load.outcome == DownloadOutcome::kRefused) {
+  if (load.outcome == DownloadOutcome::kRefused ||
+      (load.outcome == DownloadOutcome::kLoaded &&
+       !checkElfBeforeErase(session, fileName, load.elf))) {
     restoreDefaultSettings(session);
     return false;
   }

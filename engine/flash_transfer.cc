@@ -7,6 +7,7 @@
 #include "engine/flash_pages.h"
 #include "engine/isp_instructions.h"
 #include "engine/memory_transfer.h"
+#include "engine/part_check.h"
 #include "engine/progress_line.h"
 #include "engine/target_flows.h"
 #include "engine/transfer_limits.h"
@@ -156,6 +157,7 @@ bool downloadFlash(Session& session) {
   const DownloadLoad load = loadDownloadFile(fileName, ImageMemory::kFlash, *session.images.load,
                                              session.settings.fillChar, console);
   if (load.outcome != DownloadOutcome::kLoaded) return false;
+  if (!checkElfBeforeErase(session, fileName, load.elf)) return false;
   int32_t n = load.loadLength;
   // Refused before the erase, so a file meant for a larger part leaves the
   // target as it was.

@@ -22,6 +22,10 @@ StepResult uploadEeprom(CommandCall& call);
 StepResult openLogFile(CommandCall& call);
 StepResult nameMismatchFile(CommandCall& call);
 
+// The whole chip in one ELF file: dc writes it, uc saves it.
+StepResult runWholeChipDownload(CommandCall& call);
+StepResult runWholeChipUpload(CommandCall& call);
+
 // The target's configuration bytes.
 StepResult eraseChipCommand(CommandCall& call);
 StepResult showLockCommand(CommandCall& call);

@@ -85,6 +85,8 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.verifyErased = true;
     } else if (argument == "--force-fuses") {
       options.forceFuses = true;
+    } else if (argument == "--force-part") {
+      options.forcePart = true;
     } else if (argument == "--explain-fuses") {
       options.explainFuses = true;
     } else if (argument == "--decode-fuses") {
@@ -126,11 +128,16 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --verify-erased verification also reads the flash pages left erased\n");
   console.print("  --force-fuses   write fuses that end serial programming without asking twice\n");
   console.print("  --explain-fuses follow every fuse report with its bits by name\n");
+  console.print("  --force-part    program an ELF file built for another part than the target\n");
   console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
   console.print("  --list-parts    list every part the program knows (built in and from\n"
                 "                  parts.txt) and exit\n");
   console.print("  --list-commands list the command words, one a line, and exit\n");
+  console.print(
+      "\nCommands besides those above:\n\n"
+      "  -dcfilename - program flash, EEPROM, fuses and lock from one ELF file\n"
+      "  -ucfilename - save flash, EEPROM, fuses, lock and signature to one ELF file\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());

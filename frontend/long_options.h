@@ -20,6 +20,7 @@ struct LongOptions {
   std::string port;           // --port's value, empty when not given
   bool forceFuses = false;    // fuse writes that end serial programming need no confirmation
   bool explainFuses = false;  // every fuse report is followed by its bits
+  bool forcePart = false;     // an ELF built for another part is programmed all the same
   // --decode-fuses PART LOW HIGH [EXT]: the part and its bytes; the run only
   // prints them decoded.
   bool decodeFuses = false;

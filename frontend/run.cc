@@ -80,6 +80,7 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   session.settings.portOption = options.port;
   session.settings.verifyErased = options.verifyErased;
   session.forceFuses = options.forceFuses;
+  session.forcePart = options.forcePart;
   session.explainFuses = options.explainFuses;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);

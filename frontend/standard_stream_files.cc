@@ -8,7 +8,7 @@
 namespace {
 
 bool transfersAFile(const CommandRow& row) {
-  static const char* const kWords[] = {"dff", "df", "de", "ld", "uf", "ue"};
+  static const char* const kWords[] = {"dff", "df", "de", "dc", "ld", "uf", "ue", "uc"};
   if (row.argument != ArgumentKind::kFileName) return false;
   for (const char* word : kWords) {
     if (std::strcmp(row.word, word) == 0) return true;

@@ -5,6 +5,6 @@
 
 struct Profile;
 
-// True when a command-line download (df, dff, de, ld) or upload (uf, ue) names
+// True when a command-line download (df, dff, de, dc, ld) or upload (uf, ue, uc) names
 // the file "-".
 bool commandLineUsesStandardStreams(const Profile& profile, int argc, char** argv);

@@ -8,7 +8,7 @@
 namespace {
 
 DownloadLoad refused() {
-  return {DownloadOutcome::kRefused, 0};
+  return {DownloadOutcome::kRefused, 0, {}};
 }
 
 DownloadLoad loadElf(const std::string& path, const std::string& contents, ImageMemory memory,
@@ -40,15 +40,20 @@ DownloadLoad loadElf(const std::string& path, const std::string& contents, Image
           memory == ImageMemory::kFlash ? "No flash data in %s\n" : "No EEPROM data in %s\n", name);
       return refused();
   }
-  if (result.bytesIgnored > 0) {
-    console.print("Note: %lld bytes of fuse, lock, signature or RAM data in %s ignored\n",
-                  static_cast<long long>(result.bytesIgnored), name);
+  ElfPart elf = readElfPart(contents.data(), contents.size());
+  // The signature is for the part check; the fuses and lock are for the
+  // command that writes them, and the download's flow names it.
+  int64_t other =
+      result.bytesIgnored - elf.fuseCount - (elf.hasLock ? 1 : 0) - (elf.hasSignature ? 3 : 0);
+  if (other > 0) {
+    console.print("Note: %lld bytes of RAM or other data in %s ignored\n",
+                  static_cast<long long>(other), name);
   }
   if (result.bytesBeyondEnd > 0) {
     console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
                   result.bytesBeyondEnd);
   }
-  return {DownloadOutcome::kLoaded, result.loadLength};
+  return {DownloadOutcome::kLoaded, result.loadLength, elf};
 }
 
 DownloadLoad loadBinary(const std::string& path, const std::string& contents,
@@ -63,7 +68,7 @@ DownloadLoad loadBinary(const std::string& path, const std::string& contents,
     console.print("Warning: %d bytes beyond the end of the memory image were ignored\n",
                   result.bytesBeyondEnd);
   }
-  return {DownloadOutcome::kLoaded, result.loadLength};
+  return {DownloadOutcome::kLoaded, result.loadLength, {}};
 }
 
 DownloadLoad loadSrec(const std::string& path, const std::string& contents, ImageBuffer& loadImage,
@@ -79,7 +84,7 @@ DownloadLoad loadSrec(const std::string& path, const std::string& contents, Imag
         "address %llx\n",
         result.bytesBeyondEnd, static_cast<long long>(result.firstAddressBeyond));
   }
-  return {DownloadOutcome::kLoaded, result.loadLength};
+  return {DownloadOutcome::kLoaded, result.loadLength, {}};
 }
 
 }  // namespace
@@ -91,7 +96,7 @@ DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, Image
   if (!readWholeFile(path, kDownloadFileLimit, contents, reason)) {
     console.print("Can't open download file\n");
     console.print("   %s: %s\n", path.c_str(), reason.c_str());
-    return {DownloadOutcome::kUnreadable, 0};
+    return {DownloadOutcome::kUnreadable, 0, {}};
   }
   if (namesBinaryFile(path)) {
     return loadBinary(path, contents, loadImage, fillChar, console);
@@ -120,5 +125,5 @@ DownloadLoad loadDownloadFile(const std::string& path, ImageMemory memory, Image
     console.print("Note: %s goes on after its end record (joined files?); all of it is loaded\n",
                   path.c_str());
   }
-  return {DownloadOutcome::kLoaded, result.loadLength};
+  return {DownloadOutcome::kLoaded, result.loadLength, {}};
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/elf_part.h"
 #include "image/elf_reader.h"
 #include "run/memory_image.h"
 #include "run/output_sink.h"
@@ -21,6 +22,7 @@ enum class DownloadOutcome {
 struct DownloadLoad {
   DownloadOutcome outcome;
   int32_t loadLength;  // bytes to program and verify from address 0
+  ElfPart elf;         // what an ELF file says of its part; empty for other formats
 };
 
 // Prints its own messages and warnings on the console.

@@ -7,26 +7,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/elf_fields.h"
+
 namespace {
 
 constexpr uint32_t kDataMemoryBase = 0x800000;
 constexpr uint32_t kEepromBase = 0x810000;
 constexpr uint32_t kFuseBase = 0x820000;
-
-// The file is little-endian, as is the AVR ELF format; the fields are
-// assembled byte by byte so the host's order does not matter.
-uint32_t field(const char* at, size_t bytes) {
-  uint32_t value = 0;
-  for (size_t i = bytes; i > 0; --i) value = value << 8 | static_cast<uint8_t>(at[i - 1]);
-  return value;
-}
-
-#define ELF_FIELD(base, type, member) \
-  field((base) + offsetof(type, member), sizeof(static_cast<type*>(nullptr)->member))
-
-bool inside(uint64_t offset, uint64_t length, size_t size) {
-  return offset <= size && length <= size - offset;
-}
 
 }  // namespace
 
@@ -62,7 +49,7 @@ ElfLoadResult loadElfImage(const char* bytes, size_t size, ImageMemory memory,
   const uint64_t entrySize = ELF_FIELD(bytes, Elf32_Ehdr, e_phentsize);
   const uint64_t entries = ELF_FIELD(bytes, Elf32_Ehdr, e_phnum);
   if (entries > 0 &&
-      (entrySize < sizeof(Elf32_Phdr) || !inside(tableOffset, entrySize * entries, size))) {
+      (entrySize < sizeof(Elf32_Phdr) || !elfInside(tableOffset, entrySize * entries, size))) {
     result.status = ElfLoadStatus::kDamaged;
     return result;
   }
@@ -75,7 +62,7 @@ ElfLoadResult loadElfImage(const char* bytes, size_t size, ImageMemory memory,
     if (length == 0) continue;
     const uint64_t offset = ELF_FIELD(header, Elf32_Phdr, p_offset);
     const uint64_t address = ELF_FIELD(header, Elf32_Phdr, p_paddr);
-    if (!inside(offset, length, size)) {
+    if (!elfInside(offset, length, size)) {
       // Whatever earlier segments loaded counts for nothing.
       return {ElfLoadStatus::kDamaged, 0, 0, 0};
     }

@@ -64,6 +64,9 @@ struct Session {
   uint64_t commandsRun = 0;
   FuseWriteHold fuseHold;
   bool forceFuses = false;    // --force-fuses: lockout writes need no confirmation
+  bool forcePart = false;     // --force-part: an ELF built for another part is programmed
+  // "dc" is writing the file's fuses and lock itself after its downloads.
+  bool wholeChipDownload = false;
   bool explainFuses = false;  // --explain-fuses: every fuse report is decoded
   // The prompt reads its commands from standard input, so no download may.
   bool commandsFromStandardInput = false;

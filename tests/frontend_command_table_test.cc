@@ -23,9 +23,9 @@ std::string argumentFor(const Profile& profile, const std::string& token) {
 
 TEST(CommandTable, RowsAreTestedInTheDocumentedOrder) {
   const std::vector<std::string> expected = {
-      "dff", "df",  "de",  "ld", "uf", "ue",  "lf",  "mf",  "sf",  "ce", "gl", "pl",
-      "gf1", "gf2", "gf3", "gf", "a",  "pfa", "pf1", "pf2", "pf3", "gc", "i",  "s",
-      "v",   "nv",  "t2",  "t4", "t",  "m",   "q",   "h",   "e",   "p"};
+      "dff", "df", "de",  "dc",  "ld",  "uf", "ue", "uc",  "lf",  "mf",  "sf",  "ce",
+      "gl",  "pl", "gf1", "gf2", "gf3", "gf", "a",  "pfa", "pf1", "pf2", "pf3", "gc",
+      "i",   "s",  "v",   "nv",  "t2",  "t4", "t",  "m",   "q",   "h",   "e",   "p"};
   const CommandTable& table = commandTable();
   ASSERT_EQ(table.count, expected.size());
   for (size_t i = 0; i < table.count; ++i) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/download_file.h"
+#include "image/elf_part.h"
 #include "image/elf_reader.h"
 #include "image/hex_reader.h"
 #include "run/console.h"
@@ -161,15 +162,18 @@ class DownloadFile : public ::testing::Test {
 };
 
 TEST_F(DownloadFile, ElfRefusalsAndNotesAreOneLineEach) {
-  writeFile("fw.elf", makeElf({{PT_LOAD, 0, pattern(10, 1)}, {PT_LOAD, 0x820000, "\xe2\xd9"}}));
+  writeFile("fw.elf", makeElf({{PT_LOAD, 0, pattern(10, 1)},
+                               {PT_LOAD, 0x820000, "\xe2\xd9"},
+                               {PT_LOAD, 0x800100, "abc"}}));
   EXPECT_EQ(load("fw.elf", ImageMemory::kEeprom).outcome, DownloadOutcome::kRefused);
   EXPECT_EQ(console.output(), "No EEPROM data in fw.elf\n");
 
   DownloadLoad flash = load("fw.elf", ImageMemory::kFlash);
   EXPECT_EQ(flash.outcome, DownloadOutcome::kLoaded);
   EXPECT_EQ(flash.loadLength, 10);
-  EXPECT_EQ(console.output(),
-            "Note: 2 bytes of fuse, lock, signature or RAM data in fw.elf ignored\n");
+  // The fuses are the download flow's to mention; only the RAM data is noted.
+  EXPECT_EQ(console.output(), "Note: 3 bytes of RAM or other data in fw.elf ignored\n");
+  EXPECT_EQ(flash.elf.fuseCount, 2);
 
   writeFile("pc.elf", makeElf({{PT_LOAD, 0, "ab"}}, EM_X86_64));
   EXPECT_EQ(load("pc.elf", ImageMemory::kFlash).outcome, DownloadOutcome::kRefused);
@@ -243,6 +247,13 @@ TEST_P(AgainstObjcopy, FlashAndEepromLoadAsObjcopysHexDoes) {
   EXPECT_EQ(
       loadElfImage(bytes.data(), bytes.size(), ImageMemory::kFlash, *image, 0xFF).bytesIgnored,
       4);  // three fuse bytes and the lock byte
+  // The fuses low byte first, as FUSES orders them, and the name from the note.
+  const ElfPart part = readElfPart(bytes.data(), bytes.size());
+  EXPECT_EQ(part.deviceName, mcu);
+  EXPECT_EQ(std::string(part.fuses, part.fuses + part.fuseCount), "\xE2\xD9\xFF");
+  EXPECT_EQ(part.lock, 0xFC);
+  // Every cut of a real file is read without a fault (the sanitizers judge).
+  for (size_t length = 0; length < bytes.size(); ++length) readElfPart(bytes.data(), length);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, AgainstObjcopy, ::testing::Values("atmega2560", "atmega48"));
