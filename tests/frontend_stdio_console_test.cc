@@ -9,6 +9,7 @@
 #include <string>
 
 #include "frontend/command_interpreter.h"
+#include "frontend/logged_console.h"
 #include "frontend/stdio_console.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,6 +50,34 @@ TEST(StdioConsole, AnOverlongTokenIsCutJustBeyondTheLongestCommand) {
   ASSERT_TRUE(console.readToken(token));
   EXPECT_EQ(token, "sf2");
   EXPECT_FALSE(console.readToken(token));
+}
+
+// While a log is open, every finished line the run prints goes to it too; a
+// progress line only as it finally stands, a line break split from its
+// carriage return (the Korvo's sign-on comes a byte at a time) still ends it.
+TEST(LoggedConsole, CopiesEachFinishedLineWhileALogIsOpen) {
+  ScriptedConsole inner;
+  LoggedConsole console(inner);
+  std::FILE* log = nullptr;
+  console.copyLinesTo(&log);
+  console.write("before the log\n");
+  TempDir dir;
+  log = std::fopen(dir.file("run.log").c_str(), "w");
+  ASSERT_NE(log, nullptr);
+  const char* const pieces[] = {
+      "Erase chip\n", "Bytes: 2\r", "Bytes: 4\r",     "Bytes written 4\n", "Korvo USB\r", "\n", ">",
+      "Fill char=ff", "\n",         "no line end yet"};
+  std::string all;
+  for (const char* piece : pieces) {
+    console.write(piece);
+    all += piece;
+  }
+  std::fclose(log);
+  log = nullptr;
+  console.write("after\n");
+  EXPECT_EQ(readFile(dir.file("run.log")),
+            "Erase chip\nBytes written 4\nKorvo USB\n>Fill char=ff\n");
+  EXPECT_EQ(inner.output(), "before the log\n" + all + "after\n");
 }
 
 }  // namespace
