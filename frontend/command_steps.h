@@ -21,6 +21,8 @@ StepResult uploadFlash(CommandCall& call);
 StepResult uploadEeprom(CommandCall& call);
 StepResult openLogFile(CommandCall& call);
 StepResult nameMismatchFile(CommandCall& call);
+StepResult verifyFlashCommand(CommandCall& call);
+StepResult verifyEepromCommand(CommandCall& call);
 
 // The target's configuration bytes.
 StepResult eraseChipCommand(CommandCall& call);

@@ -122,8 +122,9 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --explain-fuses follow every fuse report with its bits by name\n");
   console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
-  console.print("  --list-parts    list every part the program knows (built in and from\n"
-                "                  parts.txt) and exit\n");
+  console.print(
+      "  --list-parts    list every part the program knows (built in and from\n"
+      "                  parts.txt) and exit\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
@@ -155,7 +156,13 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
   if (options.listParts && !options.help && !options.version) {
     printPartList(profile, console, errors);
   } else if (options.help) {
-    printHelp(profile, console);
+    // The count takes in parts.txt, as --list-parts does; what is wrong in
+    // it is for --list-parts and the run to say.
+    PartCatalogue catalogue;
+    fillFullCatalogue(catalogue, profile.partRows());
+    std::vector<std::string> unused;
+    readUserParts(profile, catalogue, &unused);
+    printHelp(profile, catalogue, console);
     printLongOptionHelp(profile, console);
   } else if (options.listPorts) {
     listSerialDevices(console, errors);

@@ -25,7 +25,7 @@ TEST(CommandTable, RowsAreTestedInTheDocumentedOrder) {
   const std::vector<std::string> expected = {
       "dff", "df",  "de",  "ld", "uf", "ue",  "lf",  "mf",  "sf",  "ce", "gl", "pl",
       "gf1", "gf2", "gf3", "gf", "a",  "pfa", "pf1", "pf2", "pf3", "gc", "i",  "s",
-      "v",   "nv",  "t2",  "t4", "t",  "m",   "q",   "h",   "e",   "p"};
+      "v",   "nv",  "t2",  "t4", "t",  "m",   "q",   "h",   "e",   "p",  "vf", "ve"};
   const CommandTable& table = commandTable();
   ASSERT_EQ(table.count, expected.size());
   for (size_t i = 0; i < table.count; ++i) {
@@ -58,7 +58,7 @@ TEST(CommandTable, FastDownloadTakesFileNamesBeginningWithFOnlyInTarnwick) {
 
 TEST(CommandTable, RowsOfOneProgramAreSkippedInTheOther) {
   EXPECT_EQ(wordFor(pelloryProfile(), "ce"), "ce");
-  EXPECT_EQ(wordFor(tarnwickProfile(), "ce"), "(none)");
+  EXPECT_EQ(wordFor(tarnwickProfile(), "ce"), "ce");
   EXPECT_EQ(wordFor(tarnwickProfile(), "t"), "t");
   EXPECT_EQ(wordFor(tarnwickProfile(), "T"), "t");
   EXPECT_EQ(wordFor(pelloryProfile(), "t"), "(none)");
@@ -95,12 +95,15 @@ TEST(CommandTable, CommandsWithoutAnArgumentTakeOnlyTheirWholeWord) {
       EXPECT_NE(wordFor(*profile, word), "(none)") << word;
     }
     for (const char* token :
-         {"apply", "all", "auto", "erase", "exit", "Eeprom", "info", "stats", "sx", "verify",
-          "more", "quiet", "help", "gf4", "gll", "t2x", "nvx", "gcal", "ix"}) {
+         {"apply", "all", "auto", "erase", "exit", "Eeprom", "info", "stats", "sx", "more", "quiet",
+          "help", "gf4", "gll", "t2x", "nvx", "gcal", "ix"}) {
       EXPECT_EQ(wordFor(*profile, token), "(none)") << token;
     }
   }
   EXPECT_EQ(wordFor(pelloryProfile(), "cex"), "(none)");
+  // "verify" once reached nothing; the verify-only words, the last rows, now
+  // take it as a file name, a comparison that writes nothing.
+  EXPECT_EQ(argumentFor(tarnwickProfile(), "verify"), "rify");
   EXPECT_EQ(wordFor(tarnwickProfile(), "tx"), "(none)");
 }
 
@@ -110,6 +113,19 @@ TEST(CommandTable, CommandsWithAnArgumentKeepTheirPrefixRule) {
   EXPECT_EQ(argumentFor(profile, "please"), "ease");
   EXPECT_EQ(wordFor(profile, "dfirmware.hex"), "df");
   EXPECT_EQ(wordFor(profile, "SFFF"), "sf");
+}
+
+TEST(CommandTable, OnlyDownloadsTheEraseAndFuseAndLockWritesWriteToTheTarget) {
+  const std::vector<std::string> writing = {"dff", "df",  "de",  "ce",  "pl",
+                                            "a",   "pfa", "pf1", "pf2", "pf3"};
+  std::vector<std::string> marked;
+  const CommandTable& table = commandTable();
+  for (size_t i = 0; i < table.count; ++i) {
+    if (table.rows[i].writesTarget) marked.push_back(table.rows[i].word);
+  }
+  EXPECT_EQ(marked, writing);
+  EXPECT_EQ(wordFor(tarnwickProfile(), "VFprog.hex"), "vf");
+  EXPECT_EQ(argumentFor(pelloryProfile(), "veData.hex"), "Data.hex");
 }
 
 TEST(CommandTable, ReidentifyPointsFollowWhatEachCommandNeedsFirst) {

@@ -256,6 +256,25 @@ TEST_F(CommandTest, FastDownloadSkipsBusyWaitsOnlyWhileItRuns) {
   EXPECT_FALSE(session().settings.noBusyWait);
 }
 
+// "-dffirmware.hex" is dff of irmware.hex; with only firmware.hex there, the
+// message says so, in the words of where the command came from.
+TEST_F(CommandTest, FastDownloadOfAMissingNameSaysWhatTheFWasTakenFor) {
+  hexFileOnTarget("firmware.hex", randomBytes(40, 4));
+  for (CommandOrigin origin : {CommandOrigin::kPrompt, CommandOrigin::kCommandLine}) {
+    session().commandOrigin = origin;
+    const std::string dash = origin == CommandOrigin::kCommandLine ? "-" : "";
+    EXPECT_EQ(run("dffirmware.hex"),
+              "Can't open download file irmware.hex (" + dash +
+                  "dffirmware.hex is the fast download dff of irmware.hex; for firmware.hex "
+                  "write " +
+                  dash + "df./firmware.hex)\n");
+    EXPECT_TRUE(link().events().empty());
+    EXPECT_TRUE(session().commandFailed);
+    session().commandFailed = false;
+  }
+  EXPECT_NE(run("df./firmware.hex").find("Target matches ./firmware.hex"), std::string::npos);
+}
+
 TEST_F(PelloryCommandTest, DownloadOfANameBeginningWithFIsAPlainDownload) {
   hexFileOnTarget("firmware.hex", randomBytes(40, 4));
   EXPECT_NE(run("dffirmware.hex").find("Target matches firmware.hex"), std::string::npos);
