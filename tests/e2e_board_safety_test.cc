@@ -97,12 +97,15 @@ class TarnwickEraseTest : public BoardSafetyTest {};
 TEST_P(TarnwickEraseTest, EraseLeavesAllFlashErasedAndTheLockCleared) {
   writeFile(dir.file("prog.hex"), intelHexText(randomBytes(500, 9)));
   ASSERT_EQ(run({"-dfprog.hex", "-pl3c", "-pl3c"}).exitStatus, 0);
-  const ProcessResult erased = run({"-ce", "-gl", "-ufblank.hex"});
+  const ProcessResult erased = run({"-lfrun.log", "-ce", "-gl", "-ufblank.hex"});
   EXPECT_EQ(erased.exitStatus, 0) << erased.output;
   EXPECT_TRUE(shows(erased, "Erase chip\n")) << erased.output;
   EXPECT_TRUE(shows(erased, "Fuse lock byte ff\n")) << erased.output;
   // Every byte reads 0xFF, so nothing of the flash is used.
   EXPECT_TRUE(shows(erased, "Last data value in buffer = 0 0\n")) << erased.output;
+  // The log holds the run's lines from its opening on.
+  EXPECT_NE(readFile(dir.file("run.log")).find("Erase chip\nFuse lock byte ff\n"),
+            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tarnwick, TarnwickEraseTest, ::testing::Values(Program::kTarnwick));
