@@ -86,7 +86,7 @@ int runProgram(const Profile& profile, Console& realConsole, int argc, char** ar
   session.explainFuses = options.explainFuses;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
-  if (profile.link == LinkKind::kKorvo) adoptOnlySerialDevice(session);
+  if (profile.link == LinkKind::kKorvo && !chooseSerialDevice(session)) return kExitCommandFailed;
   printBanner(session);
   calibrateDelay(console, calibrationPlaces(profile.programName));
 
