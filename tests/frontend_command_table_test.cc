@@ -115,19 +115,6 @@ TEST(CommandTable, CommandsWithAnArgumentKeepTheirPrefixRule) {
   EXPECT_EQ(wordFor(profile, "SFFF"), "sf");
 }
 
-TEST(CommandTable, OnlyDownloadsTheEraseAndFuseAndLockWritesWriteToTheTarget) {
-  const std::vector<std::string> writing = {"dff", "df",  "de",  "ce",  "pl",
-                                            "a",   "pfa", "pf1", "pf2", "pf3"};
-  std::vector<std::string> marked;
-  const CommandTable& table = commandTable();
-  for (size_t i = 0; i < table.count; ++i) {
-    if (table.rows[i].writesTarget) marked.push_back(table.rows[i].word);
-  }
-  EXPECT_EQ(marked, writing);
-  EXPECT_EQ(wordFor(tarnwickProfile(), "VFprog.hex"), "vf");
-  EXPECT_EQ(argumentFor(pelloryProfile(), "veData.hex"), "Data.hex");
-}
-
 TEST(CommandTable, ReidentifyPointsFollowWhatEachCommandNeedsFirst) {
   auto pointOf = [](const char* token) {
     return findCommand(tarnwickProfile(), token)->reidentify;
