@@ -130,8 +130,8 @@ int runCommandLine(Session& session, int argc, char** argv) {
     if (argument == nullptr) continue;
     if (argument[0] != '-') {
       session.console.flush();
-      std::fprintf(stderr, "%s: ignored: %s, commands begin with -\n", session.profile.programName,
-                   argument);
+      std::fprintf(stderr, "%s: ignored: %s, commands begin with -\n",
+                   session.profile.programName, argument);
       std::fflush(stderr);
       session.commandFailed = true;
       continue;

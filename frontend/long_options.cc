@@ -122,9 +122,8 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --explain-fuses follow every fuse report with its bits by name\n");
   console.print("  --decode-fuses PART LOW HIGH [EXT]\n");
   console.print("                  print the fuse bytes bit by bit and exit; no hardware\n");
-  console.print(
-      "  --list-parts    list every part the program knows (built in and from\n"
-      "                  parts.txt) and exit\n");
+  console.print("  --list-parts    list every part the program knows (built in and from\n"
+                "                  parts.txt) and exit\n");
   console.print("\n%s is read from the first of these that exists:\n", profile.configFileName);
   for (const std::string& place : configurationPlaces(profile)) {
     console.print("  %s\n", place.c_str());
