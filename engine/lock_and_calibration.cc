@@ -27,7 +27,15 @@ bool writeLockByte(Session& session, uint8_t value) {
   return readBackLockByte(session, value);
 }
 
-void eraseChip(Session& session) {
+bool eraseChip(Session& session) {
   ispChipErase(*session.link);
   session.console.print("Erase chip\n");
+  if (!session.profile.chipEraseWaits) return true;
+  // The next command may program at once, which an erase still running would
+  // undo; the lock bits are clear only once it has ended.
+  if (session.link->waitReady() < 0) {
+    session.console.print("Error - Erase chip timeout\n");
+    return false;
+  }
+  return true;
 }

@@ -22,3 +22,9 @@ int32_t usedLength(const ImageBuffer& image, int32_t size);
 // file, the part, a timeout, or a verification mismatch.
 bool downloadFlash(Session& session);
 bool downloadEeprom(Session& session);
+
+// The same files compared with the target's flash or EEPROM, nothing written:
+// the verification's lines and mismatch file. False when the file could not be
+// used, or on any difference.
+bool verifyFlashOnly(Session& session);
+bool verifyEepromOnly(Session& session);

@@ -38,8 +38,9 @@ void showCalibrationByte(Session& session);
 // Sends Write Lock Bits with the value, waits as after a fuse write, prints
 // "Write lock byte %x\n" and reads the byte back.
 bool writeLockByte(Session& session, uint8_t value);
-// pellory's "ce": Chip Erase without waiting for its end.
-void eraseChip(Session& session);
+// "ce": Chip Erase, then, where the profile says so, the wait for its end.
+// False when that wait timed out.
+bool eraseChip(Session& session);
 
 // The current part's row, or nullptr after printing
 // "Target processor not recognized - command not run\n".

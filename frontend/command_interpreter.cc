@@ -10,6 +10,7 @@
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
 #include "frontend/command_table.h"
+#include "frontend/write_stop.h"
 #include "run/session.h"
 
 namespace {
@@ -42,6 +43,7 @@ StepResult runToken(Session& session, const std::string& token) {
   }
   const CommandRow* row = findCommand(session.profile, token);
   if (row == nullptr) return StepResult::kDone;  // unknown tokens are ignored silently
+  if (stopsWriteAfterFailure(session, *row, token)) return StepResult::kDone;
   return runRow(session, *row, token);
 }
 

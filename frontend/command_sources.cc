@@ -67,6 +67,29 @@ void reportUnknownWord(Session& session, const std::string& token, const char* s
   session.commandFailed = true;
 }
 
+// A script is a run of its own: once one of its commands failed, its later
+// writes stop. Started from the prompt, it begins with a clean record, and what
+// failed in it still counts towards the run's exit status afterwards.
+class ScriptOrigin {
+ public:
+  explicit ScriptOrigin(Session& session)
+      : session_(session), outer_(session.commandOrigin), failedOutside_(session.commandFailed) {
+    if (outer_ == CommandOrigin::kPrompt) session_.commandFailed = false;
+    session_.commandOrigin = CommandOrigin::kScript;
+  }
+  ~ScriptOrigin() {
+    session_.commandOrigin = outer_;
+    session_.commandFailed = session_.commandFailed || failedOutside_;
+  }
+  ScriptOrigin(const ScriptOrigin&) = delete;
+  ScriptOrigin& operator=(const ScriptOrigin&) = delete;
+
+ private:
+  Session& session_;
+  CommandOrigin outer_;
+  bool failedOutside_;
+};
+
 // Runs every token of the file named by the token after its 'f'. Script files
 // do not nest: their own 'f' tokens go to executeCommand, which ignores them.
 CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
@@ -85,6 +108,7 @@ CommandOutcome runScriptFile(Session& session, const std::string& fileName) {
     return CommandOutcome::kContinue;
   }
   session.console.print("\n-");
+  ScriptOrigin origin(session);
   ScriptTokens tokens(text);
   std::string token;
   while (tokens.next(token)) {
@@ -103,6 +127,7 @@ int statusAfterCommands(const Session& session) {
 }  // namespace
 
 int runCommandLine(Session& session, int argc, char** argv) {
+  session.commandOrigin = CommandOrigin::kCommandLine;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument == nullptr) continue;
@@ -140,6 +165,7 @@ bool dropComment(Console& console, std::string& token) {
 }  // namespace
 
 int runPrompt(Session& session) {
+  session.commandOrigin = CommandOrigin::kPrompt;
   session.console.print("\n-");
   std::string token;
   while (session.console.readToken(token)) {

@@ -21,6 +21,8 @@ StepResult uploadFlash(CommandCall& call);
 StepResult uploadEeprom(CommandCall& call);
 StepResult openLogFile(CommandCall& call);
 StepResult nameMismatchFile(CommandCall& call);
+StepResult verifyFlashCommand(CommandCall& call);
+StepResult verifyEepromCommand(CommandCall& call);
 
 // The whole chip in one ELF file: dc writes it, uc saves it.
 StepResult runWholeChipDownload(CommandCall& call);

@@ -13,51 +13,61 @@ using A = ArgumentKind;
 using R = Reidentify;
 constexpr bool Profile::*kBoth = nullptr;
 constexpr bool Profile::*kTarnwickFast = &Profile::hasFastDownload;
-constexpr bool Profile::*kPelloryErase = &Profile::hasChipErase;
+constexpr bool Profile::*kChipErase = &Profile::hasChipErase;
 constexpr bool Profile::*kTarnwickTerminal = &Profile::hasTerminalMode;
+constexpr bool kWrites = true;
+constexpr bool kReadsOnly = false;
 
 // Order matters: "dff" before "df", "gf1".."gf3" before "gf", "pfa" and "pf1"..
 // "pf3" before anything shorter. "t" is compared over two characters, the
 // terminator included, so only the whole token "t" reaches terminal mode.
 const CommandRow kRows[] = {
-    // word, compared length, program, argument, re-identify point, prepare, act
-    {"dff", 3, kTarnwickFast, A::kFileName, R::kAfterName, startFastDownload, runFastFlashDownload},
-    {"df", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runFlashDownload},
-    {"de", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runEepromDownload},
-    {"dc", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runWholeChipDownload},
-    {"ld", 2, kBoth, A::kFileName, R::kNo, nullptr, loadHexFile},
-    {"uf", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, uploadFlash},
-    {"ue", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, uploadEeprom},
-    {"uc", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, runWholeChipUpload},
-    {"lf", 2, kBoth, A::kFileName, R::kNo, nullptr, openLogFile},
-    {"mf", 2, kBoth, A::kFileName, R::kNo, nullptr, nameMismatchFile},
-    {"sf", 2, kBoth, A::kHexNumber, R::kNo, nullptr, setFillChar},
-    {"ce", 2, kPelloryErase, A::kNone, R::kFirst, nullptr, eraseChipCommand},
-    {"gl", 2, kBoth, A::kNone, R::kFirst, nullptr, showLockCommand},
-    {"pl", 2, kBoth, A::kHexNumber, R::kFirst, nullptr, armLockCommand},
-    {"gf1", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse1Command},
-    {"gf2", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse2Command},
-    {"gf3", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse3Command},
-    {"gf", 2, kBoth, A::kNone, R::kFirst, nullptr, showFusesCommand},
-    {"a", 1, kBoth, A::kNone, R::kFirst, nullptr, writeDefaultFusesCommand},
-    {"pfa", 3, kBoth, A::kFuseTriple, R::kBeforeParse, nullptr, writeAllFusesCommand},
-    {"pf1", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse1Command},
-    {"pf2", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse2Command},
-    {"pf3", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse3Command},
-    {"gc", 2, kBoth, A::kNone, R::kFirst, nullptr, showCalibrationCommand},
-    {"i", 1, kBoth, A::kNone, R::kFirst, nullptr, showIdentityCommand},
-    {"s", 1, kBoth, A::kNone, R::kFirst, nullptr, showStatisticsCommand},
-    {"v", 1, kBoth, A::kNone, R::kNo, nullptr, verifyOn},
-    {"nv", 2, kBoth, A::kNone, R::kNo, nullptr, verifyOff},
-    {"t2", 2, kBoth, A::kNone, R::kNo, nullptr, recordType2},
-    {"t4", 2, kBoth, A::kNone, R::kNo, nullptr, recordType4},
-    {"t", 2, kTarnwickTerminal, A::kNone, R::kNo, nullptr, terminalModeCommand},
-    {"m", 1, kBoth, A::kNone, R::kNo, nullptr, outputVerbose},
-    {"q", 1, kBoth, A::kNone, R::kNo, nullptr, outputQuiet},
-    {"h", 1, kBoth, A::kNone, R::kNo, nullptr, helpCommand},
-    {"e", 1, kBoth, A::kNone, R::kNo, nullptr, exitCommand},
+    // word, compared length, program, argument, re-identify point, prepare, act,
+    // whether it writes to the target
+    {"dff", 3, kTarnwickFast, A::kFileName, R::kAfterName, startFastDownload, runFastFlashDownload,
+     kWrites},
+    {"df", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runFlashDownload, kWrites},
+    {"de", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runEepromDownload, kWrites},
+    {"dc", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, runWholeChipDownload, kWrites},
+    {"ld", 2, kBoth, A::kFileName, R::kNo, nullptr, loadHexFile, kReadsOnly},
+    {"uf", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, uploadFlash, kReadsOnly},
+    {"ue", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, uploadEeprom, kReadsOnly},
+    {"uc", 2, kBoth, A::kFileName, R::kAfterName, storeUploadName, runWholeChipUpload, kReadsOnly},
+    {"lf", 2, kBoth, A::kFileName, R::kNo, nullptr, openLogFile, kReadsOnly},
+    {"mf", 2, kBoth, A::kFileName, R::kNo, nullptr, nameMismatchFile, kReadsOnly},
+    {"sf", 2, kBoth, A::kHexNumber, R::kNo, nullptr, setFillChar, kReadsOnly},
+    {"ce", 2, kChipErase, A::kNone, R::kFirst, nullptr, eraseChipCommand, kWrites},
+    {"gl", 2, kBoth, A::kNone, R::kFirst, nullptr, showLockCommand, kReadsOnly},
+    {"pl", 2, kBoth, A::kHexNumber, R::kFirst, nullptr, armLockCommand, kWrites},
+    {"gf1", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse1Command, kReadsOnly},
+    {"gf2", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse2Command, kReadsOnly},
+    {"gf3", 3, kBoth, A::kNone, R::kFirst, nullptr, showFuse3Command, kReadsOnly},
+    {"gf", 2, kBoth, A::kNone, R::kFirst, nullptr, showFusesCommand, kReadsOnly},
+    {"a", 1, kBoth, A::kNone, R::kFirst, nullptr, writeDefaultFusesCommand, kWrites},
+    {"pfa", 3, kBoth, A::kFuseTriple, R::kBeforeParse, nullptr, writeAllFusesCommand, kWrites},
+    {"pf1", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse1Command, kWrites},
+    {"pf2", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse2Command, kWrites},
+    {"pf3", 3, kBoth, A::kHexNumber, R::kAfterParse, parseFuseValue, writeFuse3Command, kWrites},
+    {"gc", 2, kBoth, A::kNone, R::kFirst, nullptr, showCalibrationCommand, kReadsOnly},
+    {"i", 1, kBoth, A::kNone, R::kFirst, nullptr, showIdentityCommand, kReadsOnly},
+    {"s", 1, kBoth, A::kNone, R::kFirst, nullptr, showStatisticsCommand, kReadsOnly},
+    {"v", 1, kBoth, A::kNone, R::kNo, nullptr, verifyOn, kReadsOnly},
+    {"nv", 2, kBoth, A::kNone, R::kNo, nullptr, verifyOff, kReadsOnly},
+    {"t2", 2, kBoth, A::kNone, R::kNo, nullptr, recordType2, kReadsOnly},
+    {"t4", 2, kBoth, A::kNone, R::kNo, nullptr, recordType4, kReadsOnly},
+    {"t", 2, kTarnwickTerminal, A::kNone, R::kNo, nullptr, terminalModeCommand, kReadsOnly},
+    {"m", 1, kBoth, A::kNone, R::kNo, nullptr, outputVerbose, kReadsOnly},
+    {"q", 1, kBoth, A::kNone, R::kNo, nullptr, outputQuiet, kReadsOnly},
+    {"h", 1, kBoth, A::kNone, R::kNo, nullptr, helpCommand, kReadsOnly},
+    {"e", 1, kBoth, A::kNone, R::kNo, nullptr, exitCommand, kReadsOnly},
     // The pause the banner promises; whole token only, like "t".
-    {"p", 2, kBoth, A::kNone, R::kNo, nullptr, pauseCommand},
+    {"p", 2, kBoth, A::kNone, R::kNo, nullptr, pauseCommand, kReadsOnly},
+    // Added after every older word, so that none of those can change meaning:
+    // a token that reached an older row still does.
+    {"vf", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, verifyFlashCommand,
+     kReadsOnly},
+    {"ve", 2, kBoth, A::kFileName, R::kAfterName, storeDownloadName, verifyEepromCommand,
+     kReadsOnly},
 };
 
 const CommandTable kTable = {kRows, std::size(kRows)};

@@ -41,6 +41,9 @@ struct CommandRow {
   Reidentify reidentify;
   PrepareStep prepare;  // nullptr when there is nothing to do before the act
   ActStep act;
+  // Downloads, the erase, fuse and lock writes: on the command line and in
+  // scripts none of these runs once a command before it has failed.
+  bool writesTarget;
 };
 
 struct CommandTable {

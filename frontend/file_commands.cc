@@ -1,6 +1,8 @@
 // The commands that name files: downloads, loading, uploads, the log file and
 // the mismatch file.
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "engine/memory_transfer.h"
 #include "engine/target_flows.h"
 #include "frontend/command_steps.h"
+#include "frontend/write_stop.h"
 #include "image/download_file.h"
 #include "image/output_file.h"
 #include "image/upload_file.h"
@@ -53,6 +56,28 @@ bool standardInputTaken(const Session& session, const std::string& fileName) {
   return true;
 }
 
+bool fileIsMissing(const std::string& name) {
+  struct stat status;
+  return stat(name.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+// "dff" takes the 'f' of "dffirmware.hex" as its own, so the file looked for
+// is irmware.hex. When that is missing and firmware.hex is there, the reason
+// is all but certain, and the way round it is to be said.
+bool fastDownloadTakesTheF(Session& session, const std::string& fileName) {
+  const std::string withF = "f" + fileName;
+  if (fileName.empty() || fileName == "-" || !fileIsMissing(fileName) || fileIsMissing(withF)) {
+    return false;
+  }
+  const char* typed = typedCommandPrefix(session);
+  session.console.print(
+      "Can't open download file %s (%sdff%s is the fast download dff of %s; for %s write "
+      "%sdf./%s)\n",
+      fileName.c_str(), typed, fileName.c_str(), fileName.c_str(), withF.c_str(), typed,
+      withF.c_str());
+  return true;
+}
+
 }  // namespace
 
 bool storeDownloadName(CommandCall& call) {
@@ -63,6 +88,7 @@ bool storeDownloadName(CommandCall& call) {
 
 bool startFastDownload(CommandCall& call) {
   if (standardInputTaken(call.session, call.argument)) return false;
+  if (fastDownloadTakesTheF(call.session, call.argument)) return false;
   // No erase or page wait reads the Korvo's busy reply while this is set.
   call.session.settings.noBusyWait = true;
   return storeDownloadName(call);
@@ -90,6 +116,14 @@ StepResult runFlashDownload(CommandCall& call) {
 
 StepResult runEepromDownload(CommandCall& call) {
   return resultOf(downloadEeprom(call.session));
+}
+
+StepResult verifyFlashCommand(CommandCall& call) {
+  return resultOf(verifyFlashOnly(call.session));
+}
+
+StepResult verifyEepromCommand(CommandCall& call) {
+  return resultOf(verifyEepromOnly(call.session));
 }
 
 StepResult loadHexFile(CommandCall& call) {

@@ -1,6 +1,10 @@
 #include "frontend/help_text.h"
 
+#include <cctype>
 #include <iterator>
+#include <set>
+#include <string>
+#include <string_view>
 
 #include "frontend/profile.h"
 #include "run/console.h"
@@ -72,6 +76,65 @@ size_t pelloryHelpLineCount() {
   return std::size(kPelloryHelp);
 }
 
+namespace {
+
+constexpr std::string_view kPartsLead = "  Supported AVRs:";
+constexpr std::string_view kPartsEnd = "  Command line commands";
+
+// The names the help's "Supported AVRs" lines give, in capitals.
+std::set<std::string> partsNamedInHelp(const Profile& profile) {
+  std::set<std::string> names;
+  bool inList = false;
+  for (size_t i = 0; i < profile.helpLineCount; ++i) {
+    std::string_view line = profile.helpLines[i];
+    if (line.substr(0, kPartsLead.size()) == kPartsLead) {
+      inList = true;
+      line.remove_prefix(kPartsLead.size());
+    } else if (line.substr(0, kPartsEnd.size()) == kPartsEnd) {
+      inList = false;
+    }
+    if (!inList) continue;
+    std::string name;
+    for (char c : line) {
+      if (std::isalnum(static_cast<unsigned char>(c))) {
+        name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+      } else if (!name.empty()) {
+        names.insert(name);
+        name.clear();
+      }
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+int partsNotNamedInHelp(const Profile& profile, const PartCatalogue& catalogue) {
+  const std::set<std::string> named = partsNamedInHelp(profile);
+  int more = 0;
+  for (int i = 0; i < catalogue.partCount; ++i) {
+    std::string name = catalogue.rows[static_cast<size_t>(i)].name;
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (named.count(name) == 0) ++more;
+  }
+  return more;
+}
+
+void printHelp(const Profile& profile, const PartCatalogue& catalogue, Console& console) {
+  // The fixed list names the parts every copy knew from the start; the line
+  // after it points to the rest.
+  for (size_t i = 0; i < profile.helpLineCount; ++i) {
+    const std::string_view line = profile.helpLines[i];
+    if (line.substr(0, kPartsEnd.size()) == kPartsEnd) {
+      console.print("  and %d more: %s --list-parts\n", partsNotNamedInHelp(profile, catalogue),
+                    profile.programName);
+    }
+    console.write(line);
+  }
+}
+
 void printHelp(const Profile& profile, Console& console) {
-  for (size_t i = 0; i < profile.helpLineCount; ++i) console.write(profile.helpLines[i]);
+  PartCatalogue builtIn;
+  fillFullCatalogue(builtIn, profile.partRows());
+  printHelp(profile, builtIn, console);
 }

@@ -51,6 +51,28 @@ std::string readPathAfterSlash(Console& console) {
   return path;
 }
 
+// Several USB serial devices and nothing to choose between them: a Korvo and
+// a board's own serial port are both likely. Guessing would send the Korvo's
+// frames to the board, and the default COM channel is no USB device at all.
+// At a terminal the user picks one; anywhere else the run ends naming them.
+std::string askForDevice(Console& console, const std::vector<std::string>& devices) {
+  console.print("Several USB serial devices and no port named:\n");
+  for (size_t i = 0; i < devices.size(); ++i) {
+    console.print("  %zu: %s\n", i + 1, devices[i].c_str());
+  }
+  if (console.isTerminal()) {
+    console.print("Number of a device above, a device path, or e: ");
+    console.flush();
+    const int answer = console.readAnswer();
+    const size_t listed = answer >= '1' && answer <= '9' ? static_cast<size_t>(answer - '0') : 0;
+    if (answer == '/') return readPathAfterSlash(console);
+    if (listed >= 1 && listed <= devices.size()) return devices[listed - 1];
+  }
+  console.print("No port chosen: name one with --port DEVICE\n");
+  console.flush();
+  return std::string();
+}
+
 void reportTarget(Session& session, uint8_t echo, char fuseResult) {
   Console& console = session.console;
   if (echo != kEnableEcho) {
@@ -94,14 +116,18 @@ void reportTarget(Session& session, uint8_t echo, char fuseResult) {
 
 }  // namespace
 
-void adoptOnlySerialDevice(Session& session) {
+bool chooseSerialDevice(Session& session) {
   RunSettings& settings = session.settings;
-  if (!settings.portOption.empty() || settings.portConfigured) return;
-  std::string device = onlySerialDevice(deviceFoldersFromEnvironment());
-  if (device.empty()) return;
+  if (!settings.portOption.empty() || settings.portConfigured) return true;
+  const std::vector<std::string> devices = usbSerialDevices(deviceFoldersFromEnvironment());
+  if (devices.empty()) return true;
+  const std::string device =
+      devices.size() == 1 ? devices.front() : askForDevice(session.console, devices);
+  if (device.empty()) return false;
   // Held as --port would be, so that it outlasts every re-read of the file.
   settings.portOption = device;
   applyPortOption(session.profile, device, settings);
+  return true;
 }
 
 std::unique_ptr<IspLink> startKorvo(Session& session) {

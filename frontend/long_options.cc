@@ -169,7 +169,13 @@ int answerLongOptions(const Profile& profile, const LongOptions& options, Consol
   if (options.listParts && !options.help && !options.version) {
     printPartList(profile, console, errors);
   } else if (options.help) {
-    printHelp(profile, console);
+    // The count takes in parts.txt, as --list-parts does; what is wrong in
+    // it is for --list-parts and the run to say.
+    PartCatalogue catalogue;
+    fillFullCatalogue(catalogue, profile.partRows());
+    std::vector<std::string> unused;
+    readUserParts(profile, catalogue, &unused);
+    printHelp(profile, catalogue, console);
     printLongOptionHelp(profile, console);
   } else if (options.listPorts) {
     listSerialDevices(console, errors);

@@ -21,7 +21,8 @@ const Profile& tarnwickProfile() {
       true,
       false,
       true,
-      false,
+      true,
+      true,
       true,
       "  --port DEVICE   the Korvo's serial device for this run, over sfconfig.txt:\n"
       "                  a path (/dev/ttyUSB0, /dev/serial/by-id/...) or COMn\n",
@@ -49,6 +50,7 @@ const Profile& pelloryProfile() {
       true,
       false,
       true,
+      false,
       false,
       "  --port ADDRESS  the parallel port's I/O address for this run, in\n"
       "                  hexadecimal (--port 0x278), over pelloryconfig.txt\n",

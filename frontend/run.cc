@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "engine/programming_mode.h"
-#include "frontend/configuration.h"
 #include "frontend/command_interpreter.h"
+#include "frontend/configuration.h"
 #include "frontend/help_text.h"
+#include "frontend/logged_console.h"
 #include "frontend/long_options.h"
 #include "frontend/standard_stream_files.h"
 #include "frontend/startup.h"
@@ -65,14 +66,16 @@ void endRun(Session& session, bool keyWait) {
 
 }  // namespace
 
-int runProgram(const Profile& profile, Console& console, int argc, char** argv) {
+int runProgram(const Profile& profile, Console& realConsole, int argc, char** argv) {
   LongOptions options = readLongOptions(profile, argc, argv);
-  if (options.endRun()) return answerLongOptions(profile, options, console, stderr);
+  if (options.endRun()) return answerLongOptions(profile, options, realConsole, stderr);
   argc = options.commandCount();
   argv = options.commandVector();
-  if (commandLineUsesStandardStreams(profile, argc, argv)) console.sendTextToStandardError();
+  if (commandLineUsesStandardStreams(profile, argc, argv)) realConsole.sendTextToStandardError();
 
+  LoggedConsole console(realConsole);
   Session session(profile, console);
+  console.copyLinesTo(&session.logStream);
   // The user's parts join the catalogue as it is filled, before the settings.
   std::vector<std::string> partsMessages;
   readUserParts(profile, session.catalogue, &partsMessages);
@@ -84,7 +87,7 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
   session.explainFuses = options.explainFuses;
   session.settings.hexRecordType = 4;
   restoreDefaultSettings(session);
-  if (profile.link == LinkKind::kKorvo) adoptOnlySerialDevice(session);
+  if (profile.link == LinkKind::kKorvo && !chooseSerialDevice(session)) return kExitCommandFailed;
   printBanner(session);
   calibrateDelay(console, calibrationPlaces(profile.programName));
 

@@ -54,7 +54,7 @@ StepResult outputQuiet(CommandCall& call) {
 }
 
 StepResult helpCommand(CommandCall& call) {
-  printHelp(call.session.profile, call.session.console);
+  printHelp(call.session.profile, call.session.catalogue, call.session.console);
   return StepResult::kDone;
 }
 

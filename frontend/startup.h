@@ -13,5 +13,7 @@ struct Session;
 std::unique_ptr<IspLink> startKorvo(Session& session);
 // Before the banner: with no port named by the configuration file or --port,
 // the one USB serial device present becomes the Korvo's port for the run.
-void adoptOnlySerialDevice(Session& session);
+// With several, they are listed, and at a terminal the user picks one; false
+// when none was picked, and the run ends with status 2.
+bool chooseSerialDevice(Session& session);
 std::unique_ptr<IspLink> startMarlow(Session& session);

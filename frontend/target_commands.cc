@@ -18,8 +18,7 @@ StepResult writeFuseCommand(CommandCall& call, int fuseNumber) {
 }  // namespace
 
 StepResult eraseChipCommand(CommandCall& call) {
-  eraseChip(call.session);
-  return StepResult::kDone;
+  return doneWhen(eraseChip(call.session));
 }
 
 StepResult showLockCommand(CommandCall& call) {

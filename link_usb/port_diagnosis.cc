@@ -95,9 +95,14 @@ std::vector<std::string> serialDevicePaths(const DeviceFolders& folders) {
   return paths;
 }
 
-std::string onlySerialDevice(const DeviceFolders& folders) {
+std::vector<std::string> usbSerialDevices(const DeviceFolders& folders) {
   std::vector<std::string> found = byIdLinks(folders);
   if (found.empty()) found = usbTtys(folders);
+  return found;
+}
+
+std::string onlySerialDevice(const DeviceFolders& folders) {
+  std::vector<std::string> found = usbSerialDevices(folders);
   return found.size() == 1 ? found.front() : std::string();
 }
 

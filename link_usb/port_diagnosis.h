@@ -20,6 +20,10 @@ DeviceFolders deviceFoldersFromEnvironment();
 // every /dev/ttyUSB* and /dev/ttyACM*, each group sorted.
 std::vector<std::string> serialDevicePaths(const DeviceFolders& folders);
 
+// The USB serial devices present, each once: the by-id links when there are
+// any (each stands for a ttyUSB or ttyACM device), else ttyUSB* and ttyACM*.
+std::vector<std::string> usbSerialDevices(const DeviceFolders& folders);
+
 // The one USB serial device present, when there is exactly one: counted among
 // the by-id links when there are any (each stands for a ttyUSB or ttyACM
 // device, which would otherwise be counted twice), else among ttyUSB* and

@@ -30,6 +30,9 @@ struct Profile {
   // Commands only one program has.
   bool hasFastDownload;  // "dff"
   bool hasChipErase;     // "ce"
+  // "ce" waits for the erase to end (the Korvo's busy command) and fails on a
+  // timeout; the Marlow's sends the erase and goes on, as it always has.
+  bool chipEraseWaits;
   bool hasTerminalMode;  // "t"
   // What --port DEVICE means for this program, as --help explains it.
   const char* portOptionHelp;

@@ -41,6 +41,11 @@ struct FuseWriteHold {
   bool failedBefore = false;   // Session::commandFailed before the held entry
 };
 
+// Where the command being run came from. On the command line and in scripts
+// nothing more is written to the target once a command has failed; at the
+// prompt the user sees each failure and decides.
+enum class CommandOrigin { kPrompt, kCommandLine, kScript };
+
 struct Session {
   Session(const Profile& runProfile, Console& runConsole);
   ~Session();
@@ -63,6 +68,7 @@ struct Session {
   // Counts the commands run, so that a confirmation must come next.
   uint64_t commandsRun = 0;
   FuseWriteHold fuseHold;
+  CommandOrigin commandOrigin = CommandOrigin::kPrompt;
   bool forceFuses = false;    // --force-fuses: lockout writes need no confirmation
   bool forcePart = false;     // --force-part: an ELF built for another part is programmed
   // "dc" is writing the file's fuses and lock itself after its downloads.

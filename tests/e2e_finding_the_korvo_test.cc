@@ -81,14 +81,21 @@ TEST_F(FindingTheKorvoTest, AConfiguredOrGivenPortIsKeptAndTwoDevicesAreNotGuess
   run = runTarnwick({"--port", "COM4", "-i"}, "e\n");
   EXPECT_NE(run.output.find("Default com channel is com4,"), std::string::npos) << run.output;
 
+  // Two devices: no guess, and, away from a terminal, no prompt either.
   ASSERT_EQ(symlink("/nonexistent", byId("usb-Other_Adapter-if00").c_str()), 0);
   run = runTarnwick({"-i"}, "e\n");
-  EXPECT_NE(run.output.find("Default com channel is com2,"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output,
+            "Several USB serial devices and no port named:\n  1: " + byId("usb-Korvo_ISP_K1-if00") +
+                "\n  2: " + byId("usb-Other_Adapter-if00") +
+                "\nNo port chosen: name one with --port DEVICE\n");
+  EXPECT_EQ(run.exitStatus, 2);
 }
 
 TEST_F(FindingTheKorvoTest, ThePromptNumbersTheDevicesPresentAndTakesANumberOrAPath) {
   plugInKorvo();
   ASSERT_EQ(symlink("/nonexistent", byId("usb-Other_Adapter-if00").c_str()), 0);
+  // A configured port that will not open brings the channel prompt.
+  writeFile(dir.file("sfconfig.txt"), "comchannel com3\n");
   const std::string list = kPrompt + "\n  1: " + byId("usb-Korvo_ISP_K1-if00") +
                            "\n  2: " + byId("usb-Other_Adapter-if00") +
                            "\nNumber of a device above, a device path, or e: ";

@@ -199,19 +199,28 @@ TEST(Fuses, SingleFusesAreReadAndWrittenByNumber) {
 }
 
 TEST(LockAndCalibration, ReadsWritesAndTheStandaloneErase) {
-  EngineHarness h;
+  EngineHarness h(pelloryProfile());
   h.session.target.responding = true;
   h.link.lockBits = 0xFC;
   h.link.calibration = 0x9B;
   showLockByte(h.session);
   showCalibrationByte(h.session);
   writeLockByte(h.session, 0x3C);
-  eraseChip(h.session);
+  EXPECT_TRUE(eraseChip(h.session));
   EXPECT_EQ(h.console.output(),
             "Fuse lock byte fc\nCalibration byte: 9b\nWrite lock byte 3c\nErase chip\n");
   EXPECT_EQ(h.link.transcript(),
             "query 58 00 00 00\nquery 38 00 00 00\nsend AC E0 00 3C\ndelay 10000\n"
             "query 58 00 00 00\nsend AC 80 00 00\n");
+}
+
+// tarnwick's erase waits for its end, and fails when the wait runs out.
+TEST(LockAndCalibration, TarnwicksEraseWaitsForItsEnd) {
+  EngineHarness h;
+  h.link.waitResults = {-1};
+  EXPECT_FALSE(eraseChip(h.session));
+  EXPECT_EQ(h.link.transcript(), "send AC 80 00 00\nwait -1\n");
+  EXPECT_EQ(h.console.output(), "Erase chip\nError - Erase chip timeout\n");
 }
 
 }  // namespace

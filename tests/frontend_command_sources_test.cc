@@ -277,3 +277,49 @@ TEST_F(SourceTest, ExitInsideAScriptEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// After a failure on the command line or in a script, the commands that write
+// to the target are named and left out; reads still run, a held fuse write's
+// confirmation still runs, and the prompt runs everything.
+struct WriteStopCase {
+  std::vector<std::string> commandLine;  // empty: `typed` goes to the prompt
+  const char* typed;
+  const char* script;  // s.txt
+  std::vector<std::string> notRun;
+  int status = kExitCommandFailed;
+};
+
+class WriteStopTest : public SourceTest, public ::testing::WithParamInterface<WriteStopCase> {};
+
+TEST_P(WriteStopTest, WritesAfterAFailureAreNamedAndLeftOut) {
+  const WriteStopCase& c = GetParam();
+  writeFile(dir.file("s.txt"), c.script);
+  const int status = c.commandLine.empty() ? prompt(c.typed) : commandLine(c.commandLine);
+  EXPECT_EQ(status, c.status);
+  std::vector<std::string> notRun;
+  const std::string suffix = " not run: an earlier command failed, so nothing more is written";
+  for (size_t at = output().find(suffix); at != std::string::npos;
+       at = output().find(suffix, at + 1)) {
+    const size_t start = output().rfind('\n', at) + 1;
+    notRun.push_back(output().substr(start, at - start));
+  }
+  EXPECT_EQ(notRun, c.notRun) << output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, WriteStopTest,
+    ::testing::Values(
+        WriteStopCase{{"-dfnone.hex", "-pfaff,de,fd", "-pf1e2", "-plfc", "-a", "-denone.hex",
+                       "-dffast.hex", "-gl"},
+                      "",
+                      "",
+                      {"-pfaff,de,fd", "-pf1e2", "-plfc", "-a", "-denone.hex", "-dffast.hex"}},
+        WriteStopCase{{"-pf2f9", "-pf2f9", "-pf1e2"}, "", "", {}, kExitOk},  // held, confirmed
+        WriteStopCase{{"-pf2f9", "-gl", "-pf1e2"}, "", "", {"-pf1e2"}},      // held, not confirmed
+        WriteStopCase{{}, "dfnone.hex pf1e2\n", "", {}},
+        WriteStopCase{{}, "dfnone.hex fs.txt\n", "pf1e2 dfnone.hex gl pl3c", {"pl3c"}},
+        WriteStopCase{{"-dfnone.hex", "-fs.txt"}, "", "gl pf1e2", {"pf1e2"}}));
+
+}  // namespace

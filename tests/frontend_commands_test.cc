@@ -256,6 +256,20 @@ TEST_F(CommandTest, FastDownloadSkipsBusyWaitsOnlyWhileItRuns) {
   EXPECT_FALSE(session().settings.noBusyWait);
 }
 
+// "-dffirmware.hex" is dff of irmware.hex; with only firmware.hex there, the
+// message says so, with the '-' the command line gives commands.
+TEST_F(CommandTest, FastDownloadOfAMissingNameSaysWhatTheFWasTakenFor) {
+  hexFileOnTarget("firmware.hex", randomBytes(40, 4));
+  session().commandOrigin = CommandOrigin::kCommandLine;
+  EXPECT_EQ(run("dffirmware.hex"),
+            "Can't open download file irmware.hex (-dffirmware.hex is the fast download dff of "
+            "irmware.hex; for firmware.hex write -df./firmware.hex)\n");
+  EXPECT_TRUE(link().events().empty());
+  session().commandOrigin = CommandOrigin::kPrompt;
+  EXPECT_NE(run("dffirmware.hex").find("(dffirmware.hex is"), std::string::npos);
+  EXPECT_NE(run("df./firmware.hex").find("Target matches ./firmware.hex"), std::string::npos);
+}
+
 TEST_F(PelloryCommandTest, DownloadOfANameBeginningWithFIsAPlainDownload) {
   hexFileOnTarget("firmware.hex", randomBytes(40, 4));
   EXPECT_NE(run("dffirmware.hex").find("Target matches firmware.hex"), std::string::npos);

@@ -184,4 +184,27 @@ TEST_F(KorvoStartupTest, NoSignOnOnTheDefaultPortMeansNotInstalled) {
   EXPECT_EQ(korvo.stopPlaying(), "");  // the target was never addressed
 }
 
+// With two USB serial devices and no port named, the user picks one at a
+// terminal; a pick of none ends the run. (Away from a terminal: e2e.)
+TEST_F(KorvoStartupTest, SeveralUsbDevicesAreListedAndOneIsPickedAtATerminal) {
+  struct TerminalConsole : ScriptedConsole {
+    using ScriptedConsole::ScriptedConsole;
+    bool isTerminal() const override { return true; }
+  };
+  writeFile(dir.file("ttyACM0"), "");
+  writeFile(dir.file("ttyUSB0"), "");
+  for (const auto& [typed, port] : std::vector<std::pair<std::string, std::string>>{
+           {"2\n", dir.file("ttyACM0")}, {" /dev/ttyUSB7\n", "/dev/ttyUSB7"}, {"3\n", ""}}) {
+    TerminalConsole terminal(typed);
+    Session run(tarnwickProfile(), terminal);
+    EXPECT_EQ(chooseSerialDevice(run), !port.empty());
+    EXPECT_EQ(run.settings.portOption, port);
+    EXPECT_EQ(terminal.output().rfind("Several USB serial devices and no port named:\n  1: " +
+                                          dir.file("ttyUSB0") + "\n  2: " + dir.file("ttyACM0") +
+                                          "\nNumber of a device above, a device path, or e: ",
+                                      0),
+              0u);
+  }
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "frontend/command_interpreter.h"
+#include "frontend/logged_console.h"
 #include "frontend/stdio_console.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,6 +50,28 @@ TEST(StdioConsole, AnOverlongTokenIsCutJustBeyondTheLongestCommand) {
   ASSERT_TRUE(console.readToken(token));
   EXPECT_EQ(token, "sf2");
   EXPECT_FALSE(console.readToken(token));
+}
+
+// While a log is open, every finished line goes to it too; a progress line
+// only as it finally stands, and a line break sent apart from its carriage
+// return (the Korvo's sign-on comes a byte at a time) still ends its line.
+TEST(LoggedConsole, CopiesEachFinishedLineWhileALogIsOpen) {
+  ScriptedConsole inner;
+  LoggedConsole console(inner);
+  std::FILE* log = nullptr;
+  console.copyLinesTo(&log);
+  console.write("before\n");
+  TempDir dir;
+  log = std::fopen(dir.file("run.log").c_str(), "w");
+  for (const char* piece :
+       {"Bytes: 2\r", "Bytes: 4\r", "Bytes written 4\n", "USB\r", "\n", "no end"}) {
+    console.write(piece);
+  }
+  std::fclose(log);
+  log = nullptr;
+  console.write("after\n");
+  EXPECT_EQ(readFile(dir.file("run.log")), "Bytes written 4\nUSB\n");
+  EXPECT_EQ(inner.output(), "before\nBytes: 2\rBytes: 4\rBytes written 4\nUSB\r\nno endafter\n");
 }
 
 }  // namespace
