@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/board_loop.h"
+
 class Console;
 struct Profile;
 
@@ -30,6 +32,8 @@ struct LongOptions {
   std::vector<char*> commandArguments;
   // tarnwick: print the serial devices present and end the run.
   bool listPorts = false;
+  // --loop[=N], --serial, --serial-counter, --record: a batch of boards.
+  BoardRun boards;
 
   // Whether the options answer the run themselves (help, version, a refusal).
   bool endRun() const {

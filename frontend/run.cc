@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "engine/programming_mode.h"
+#include "frontend/board_loop.h"
 #include "frontend/configuration.h"
 #include "frontend/command_interpreter.h"
 #include "frontend/help_text.h"
+#include "frontend/line_keeping_console.h"
 #include "frontend/long_options.h"
 #include "frontend/standard_stream_files.h"
 #include "frontend/startup.h"
@@ -37,12 +39,14 @@ bool hasCommandArguments(int argc) {
   return argc > 1;
 }
 
-int runCommands(Session& session, int argc, char** argv) {
+int runCommands(Session& session, LineKeepingConsole& lines, const BoardRun& boards, int argc,
+                char** argv) {
   if (!hasCommandArguments(argc)) {
     session.commandsFromStandardInput = true;
     return runPrompt(session);
   }
-  int status = runCommandLine(session, argc, argv);
+  int status = boards.active() ? runBoards(session, lines, boards, argc, argv)
+                               : runCommandLine(session, argc, argv);
   if (status == kExitCommand) return status;
   leaveProgrammingMode(session);
   return status;
@@ -65,9 +69,12 @@ void endRun(Session& session, bool keyWait) {
 
 }  // namespace
 
-int runProgram(const Profile& profile, Console& console, int argc, char** argv) {
+int runProgram(const Profile& profile, Console& realConsole, int argc, char** argv) {
   LongOptions options = readLongOptions(profile, argc, argv);
-  if (options.endRun()) return answerLongOptions(profile, options, console, stderr);
+  if (options.endRun()) return answerLongOptions(profile, options, realConsole, stderr);
+  // A batch of boards keeps the last line printed, to name a board's failure.
+  LineKeepingConsole lines(realConsole);
+  Console& console = options.boards.active() ? static_cast<Console&>(lines) : realConsole;
   argc = options.commandCount();
   argv = options.commandVector();
   if (commandLineUsesStandardStreams(profile, argc, argv)) console.sendTextToStandardError();
@@ -96,7 +103,7 @@ int runProgram(const Profile& profile, Console& console, int argc, char** argv) 
       status = kExitProgrammerMissing;
     } else {
       session.link = link.get();
-      status = runCommands(session, argc, argv);
+      status = runCommands(session, lines, options.boards, argc, argv);
       session.link = nullptr;
       if (status == kExitCommand) {
         // At a terminal the Enter after the exit command ended the line; from
