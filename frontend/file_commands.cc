@@ -83,6 +83,7 @@ bool fastDownloadTakesTheF(Session& session, const std::string& fileName) {
 bool storeDownloadName(CommandCall& call) {
   if (standardInputTaken(call.session, call.argument)) return false;
   call.session.settings.downloadFileName = call.argument;
+  call.session.downloadsNamed.push_back(call.argument);
   return true;
 }
 

@@ -1,5 +1,8 @@
 #include "frontend/long_options.h"
 
+#include <cctype>
+#include <cstdlib>
+
 #include "catalogue/part_record.h"
 #include "frontend/command_table.h"
 #include "frontend/configuration.h"
@@ -61,6 +64,30 @@ int takeDecodeArguments(int argc, char** argv, int i, LongOptions& options) {
   return i;
 }
 
+// --loop alone loops until stopped; --loop=N ends after N boards.
+void takeLoop(const std::string& argument, LongOptions& options) {
+  options.boards.loop = true;
+  if (argument.size() == 6) return;
+  const std::string count = argument.substr(7);
+  char* end = nullptr;
+  const unsigned long long boards = std::strtoull(count.c_str(), &end, 10);
+  if (count.empty() || !std::isdigit(static_cast<unsigned char>(count[0])) || *end != '\0' ||
+      boards == 0) {
+    options.refusal = "'" + count + "' is no number of boards for --loop";
+    return;
+  }
+  options.boards.boardLimit = boards;
+}
+
+void checkBoardOptions(LongOptions& options) {
+  const BoardRun& boards = options.boards;
+  if (boards.serialGiven != !boards.serial.counterFile.empty()) {
+    options.refusal = "options '--serial' and '--serial-counter' go together";
+  } else if (boards.active() && options.commandArguments.size() < 2 && !options.endRun()) {
+    options.refusal = "options '--loop', '--serial' and '--record' need commands to run";
+  }
+}
+
 }  // namespace
 
 LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
@@ -95,6 +122,18 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
       options.listParts = true;
     } else if (argument == "--list-commands") {
       options.listCommands = true;
+    } else if (argument == "--loop" || argument.compare(0, 7, "--loop=") == 0) {
+      takeLoop(argument, options);
+    } else if (takeValued("--serial", argc, argv, i, value)) {
+      std::string reason;
+      options.boards.serialGiven = parseSerialPlan(value, options.boards.serial, reason);
+      if (!options.boards.serialGiven) options.refusal = "--serial: " + reason;
+    } else if (takeValued("--serial-counter", argc, argv, i, value)) {
+      options.boards.serial.counterFile = value;
+      if (value.empty()) options.refusal = "option '--serial-counter' needs a file name";
+    } else if (takeValued("--record", argc, argv, i, value)) {
+      options.boards.recordFile = value;
+      if (value.empty()) options.refusal = "option '--record' needs a file name";
     } else if (takeValued("--port", argc, argv, i, value)) {
       RunSettings scratch;
       if (value.empty()) {
@@ -109,6 +148,7 @@ LongOptions readLongOptions(const Profile& profile, int argc, char** argv) {
     }
     if (!options.refusal.empty()) break;
   }
+  if (options.refusal.empty()) checkBoardOptions(options);
   options.commandArguments.push_back(nullptr);  // as argv ends
   return options;
 }
@@ -134,6 +174,13 @@ void printLongOptionHelp(const Profile& profile, Console& console) {
   console.print("  --list-parts    list every part the program knows (built in and from\n"
                 "                  parts.txt) and exit\n");
   console.print("  --list-commands list the command words, one a line, and exit\n");
+  console.print("  --loop[=N]      after the commands, wait for the board to be unplugged and\n"
+                "                  the next plugged in, and run them again (N boards at most)\n");
+  console.print("  --serial MEMORY:ADDRESS:BYTES[:le|be][:bin|ascii]\n"
+                "                  write each board's serial number there after its firmware\n");
+  console.print("  --serial-counter FILE\n"
+                "                  the file holding the next serial number\n");
+  console.print("  --record FILE   add a CSV line per board: files, serial, fuses, result\n");
   console.print(
       "\nCommands besides those above:\n\n"
       "  -dcfilename - program flash, EEPROM, fuses and lock from one ELF file\n"

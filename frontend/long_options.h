@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/board_loop.h"
+
 class Console;
 struct Profile;
 
@@ -33,6 +35,8 @@ struct LongOptions {
   bool listPorts = false;
   // --list-commands: print the command words, one a line, and end the run.
   bool listCommands = false;
+  // --loop[=N], --serial, --serial-counter, --record: a batch of boards.
+  BoardRun boards;
 
   // Whether the options answer the run themselves (help, version, a refusal).
   bool endRun() const {

@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "engine/programming_mode.h"
+#include "frontend/board_loop.h"
 #include "frontend/command_interpreter.h"
 #include "frontend/configuration.h"
 #include "frontend/help_text.h"
+#include "frontend/line_keeping_console.h"
 #include "frontend/logged_console.h"
 #include "frontend/long_options.h"
 #include "frontend/standard_stream_files.h"
@@ -38,12 +40,14 @@ bool hasCommandArguments(int argc) {
   return argc > 1;
 }
 
-int runCommands(Session& session, int argc, char** argv) {
+int runCommands(Session& session, LineKeepingConsole& lines, const BoardRun& boards, int argc,
+                char** argv) {
   if (!hasCommandArguments(argc)) {
     session.commandsFromStandardInput = true;
     return runPrompt(session);
   }
-  int status = runCommandLine(session, argc, argv);
+  int status = boards.active() ? runBoards(session, lines, boards, argc, argv)
+                               : runCommandLine(session, argc, argv);
   if (status == kExitCommand) return status;
   leaveProgrammingMode(session);
   return status;
@@ -73,7 +77,9 @@ int runProgram(const Profile& profile, Console& realConsole, int argc, char** ar
   argv = options.commandVector();
   if (commandLineUsesStandardStreams(profile, argc, argv)) realConsole.sendTextToStandardError();
 
-  LoggedConsole console(realConsole);
+  // A batch of boards keeps the last line printed, to name a board's failure.
+  LineKeepingConsole lines(realConsole);
+  LoggedConsole console(options.boards.active() ? static_cast<Console&>(lines) : realConsole);
   Session session(profile, console);
   console.copyLinesTo(&session.logStream);
   // The user's parts join the catalogue as it is filled, before the settings.
@@ -100,7 +106,7 @@ int runProgram(const Profile& profile, Console& realConsole, int argc, char** ar
       status = kExitProgrammerMissing;
     } else {
       session.link = link.get();
-      status = runCommands(session, argc, argv);
+      status = runCommands(session, lines, options.boards, argc, argv);
       session.link = nullptr;
       if (status == kExitCommand) {
         // At a terminal the Enter after the exit command ended the line; from

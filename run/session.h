@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "catalogue/part_record.h"
 #include "run/console.h"
@@ -76,6 +77,9 @@ struct Session {
   bool explainFuses = false;  // --explain-fuses: every fuse report is decoded
   // The prompt reads its commands from standard input, so no download may.
   bool commandsFromStandardInput = false;
+  // The files named by the downloads since the list was last emptied, for the
+  // record of what went onto a board.
+  std::vector<std::string> downloadsNamed;
 };
 
 // Defaults, then the configuration file, then the file names emptied.

@@ -265,6 +265,8 @@ void AvrTarget::execute() {
   const uint8_t op = frame_[0], b2 = frame_[1], b3 = frame_[2], b4 = frame_[3];
   const bool isPoll = op == 0xF0 && b2 == 0x00 && part_.hasPollReady;
   if (isPoll) return;
+  // Asking whether a chip is there and which it is is no work on it.
+  if (op != 0x30 && !(op == 0xAC && b2 == 0x53)) lastWorkMicros_ = clock_->nowMicros();
   if (busy()) {
     ++stats_.busyViolations;
     noteViolation("instruction while busy:", true,

@@ -94,6 +94,9 @@ class AvrTarget {
   // Changes whenever a write alters flash, EEPROM, fuses or lock bits, so a
   // caller can tell when the state file is out of date.
   uint64_t writeGeneration() const { return writeGeneration_; }
+  // When the last instruction other than Programming Enable, Read Signature
+  // and Poll RDY/BSY was acted on; -1 before the first.
+  int64_t lastWorkMicros() const { return lastWorkMicros_; }
   uint8_t calibration() const;
   const TargetFaults& faults() const { return faults_; }
 
@@ -144,4 +147,5 @@ class AvrTarget {
   int64_t busyUntil_ = 0;
   bool busyForever_ = false;
   uint64_t writeGeneration_ = 0;
+  int64_t lastWorkMicros_ = -1;
 };

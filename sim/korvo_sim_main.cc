@@ -102,7 +102,8 @@ class Simulator {
         port_(port),
         wires_(target),
         device_(wires_, deviceSettings(options, clock)),
-        state_(options.stateFile, target) {
+        state_(options.stateFile, target),
+        boardRow_(target, target.part(), clock, target.faults(), options.boardRow) {
     device_.setTraceSink([&trace](const KorvoBytes& bytes) { trace.write(bytes); });
   }
 
@@ -130,6 +131,7 @@ class Simulator {
   KorvoDevice device_;
   StateKeeper state_;
   KorvoLinkPacing pacing_;
+  BoardRow boardRow_;
 
   bool portGone_ = false;
   bool hostOpen_ = false;
@@ -303,6 +305,7 @@ int64_t Simulator::nextWake(int64_t now) const {
     // master's hang-up clearing, which poll cannot wait for.
     if (!hostOpen_ && port_.watchFd() < 0) consider(now + 10'000);
   }
+  consider(boardRow_.nextWake(now));
   // A target that never finishes keeps the save waiting; look less often then.
   if (state_.pending()) consider(now + (target_.busy() ? 100'000 : 5'000));
   return wake;
@@ -323,6 +326,7 @@ void Simulator::run() {
         hostOpen_ = false;
       }
     }
+    boardRow_.advance(now);
     state_.maybeSave(now);
 
     pollfd fds[3];
@@ -355,6 +359,7 @@ void Simulator::run() {
     }
   }
   state_.save();
+  boardRow_.finish();
 }
 
 int runSimulator(const KorvoSimOptions& options) {

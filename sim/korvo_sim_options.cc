@@ -108,6 +108,20 @@ bool parseKorvoSimOptions(const std::vector<std::string>& args, KorvoSimOptions*
     } else if (arg == "--latency-us") {
       if (!number(kMaxMicros, &count)) return false;
       parsed.latencyMicros = static_cast<int64_t>(count);
+    } else if (arg == "--boards") {
+      if (!number(100'000, &count)) return false;
+      parsed.boardRow.boards = static_cast<int>(count);
+    } else if (arg == "--unplug-after-ms") {
+      if (!number(kMaxMillis, &count)) return false;
+      parsed.boardRow.unplugAfterMicros = static_cast<int64_t>(count) * 1000;
+    } else if (arg == "--board-gap-ms") {
+      if (!number(kMaxMillis, &count)) return false;
+      parsed.boardRow.gapMicros = static_cast<int64_t>(count) * 1000;
+    } else if (arg == "--fail-board") {
+      if (!number(100'000, &count)) return false;
+      parsed.boardRow.failBoard = static_cast<int>(count);
+    } else if (arg == "--board-states") {
+      if (!value(&parsed.boardRow.stateFolder)) return false;
     } else {
       *error = "unknown option '" + arg + "' (try --help)";
       return false;
@@ -175,6 +189,14 @@ const char* korvoSimHelpText() {
          "  --baud-pacing             each byte takes 10 bit times at the host's baud\n"
          "                            rate, in both directions\n"
          "  --latency-us N            wait N us before each reply (a USB round trip)\n"
+         "  --boards N                a row of N boards: a board the host has written\n"
+         "                            and then left alone is unplugged, and a fresh\n"
+         "                            blank chip of the part follows\n"
+         "  --unplug-after-ms N       the quiet time before a written board is unplugged\n"
+         "                            (default 100)\n"
+         "  --board-gap-ms N          from unplugging to the next board (default 100)\n"
+         "  --fail-board K            board K is pulled after its first page write\n"
+         "  --board-states DIR        save each board's chip as DIR/board-N.state\n"
          "  --help                    print this text\n"
          "  --version                 print the program's name and version\n"
          "\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/board_row.h"
+
 struct KorvoSimOptions {
   std::string link;
   std::string part = "ATmega644P";
@@ -23,6 +25,9 @@ struct KorvoSimOptions {
   bool actsDuringBusy = false;
   bool baudPacing = false;
   int64_t latencyMicros = 0;
+  // A row of boards (sim/board_row.h): --boards, --unplug-after-ms,
+  // --board-gap-ms, --fail-board, --board-states.
+  BoardRowSettings boardRow;
   bool help = false;
   bool version = false;
 };

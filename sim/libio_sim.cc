@@ -13,6 +13,11 @@
 //   PELLORY_SIM_PORT        base address in hex (378)
 //   PELLORY_SIM_CLOCK_HZ    the target's clock, in place of what its fuses
 //                           select; SCK phases under 2 cycles are violations
+//   PELLORY_SIM_BOARDS      a row of boards (sim/board_row.h), with
+//   PELLORY_SIM_UNPLUG_AFTER_MS, PELLORY_SIM_BOARD_GAP_MS,
+//   PELLORY_SIM_FAIL_BOARD and PELLORY_SIM_BOARD_STATES as korvo-sim's
+//                           --unplug-after-ms, --board-gap-ms, --fail-board
+//                           and --board-states
 // An invalid value is reported on stderr and leaves the port without a cable,
 // so the run fails visibly instead of going on with a default it did not ask
 // for.
@@ -29,6 +34,7 @@
 #include "link_lpt/port_io_api.h"
 #include "run/user_folders.h"
 #include "sim/avr_target.h"
+#include "sim/board_row.h"
 #include "sim/simulated_cable.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -40,6 +46,7 @@ struct CableModule {
   std::unique_ptr<SimClock> clock;
   std::unique_ptr<AvrTarget> target;
   std::unique_ptr<SimulatedCable> cable;
+  std::unique_ptr<BoardRow> boardRow;
   std::string statePath;
   std::FILE* trace = nullptr;
   bool traceLineOpen = false;
@@ -91,6 +98,7 @@ void saveIfChanged(CableModule& m) {
 void finish() {
   CableModule& m = module();
   saveIfChanged(m);
+  if (m.boardRow) m.boardRow->finish();
   endTraceLine(m);
   if (m.target) {
     // The same summary korvo-sim gives, so tests can prove the host's waits
@@ -193,6 +201,32 @@ void configure() {
                       "wrong-signature");
     }
   }
+  BoardRowSettings row;
+  row.clockHz = clockHz;
+  const struct {
+    const char* variable;
+    int64_t scale;
+    int64_t* micros;
+    int* count;
+  } rowNumbers[] = {
+      {"PELLORY_SIM_BOARDS", 1, nullptr, &row.boards},
+      {"PELLORY_SIM_UNPLUG_AFTER_MS", 1000, &row.unplugAfterMicros, nullptr},
+      {"PELLORY_SIM_BOARD_GAP_MS", 1000, &row.gapMicros, nullptr},
+      {"PELLORY_SIM_FAIL_BOARD", 1, nullptr, &row.failBoard},
+  };
+  for (const auto& number : rowNumbers) {
+    const char* text = environment(number.variable);
+    if (text == nullptr) continue;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end != '\0' || errno != 0 || value > 3'600'000 || text[0] == '-') {
+      return complain(number.variable, text, "a whole number up to 3600000");
+    }
+    if (number.micros) *number.micros = static_cast<int64_t>(value) * number.scale;
+    if (number.count) *number.count = static_cast<int>(value);
+  }
+  if (const char* folder = environment("PELLORY_SIM_BOARD_STATES")) row.stateFolder = folder;
   std::FILE* trace = nullptr;
   if (const char* path = environment("PELLORY_SIM_TRACE")) {
     trace = std::fopen(path, "a");
@@ -219,6 +253,7 @@ void configure() {
   m.trace = trace;
   m.cable = std::make_unique<SimulatedCable>(*m.target, base, plugged);
   m.cable->setByteObserver(traceByte);
+  m.boardRow = std::make_unique<BoardRow>(*m.target, *part, *m.clock, faults, row);
   m.configured = true;
 }
 
@@ -240,13 +275,19 @@ __attribute__((constructor)) void loadLibrary() {
 
 uint8_t readRegister(uint16_t address) {
   CableModule& m = module();
-  return m.configured ? m.cable->read(address) : 0xFF;
+  if (!m.configured) return 0xFF;
+  m.boardRow->advance(m.clock->nowMicros());
+  return m.cable->read(address);
 }
 
 void writeRegister(uint16_t address, uint8_t value) {
   CableModule& m = module();
   if (!m.configured) return;
+  m.boardRow->advance(m.clock->nowMicros());
   m.cable->write(address, value);
+  // The row also sees the lines as this write leaves them, since the host
+  // may touch nothing more for a while.
+  m.boardRow->advance(m.clock->nowMicros());
   const bool resetLow = m.target->resetLow();
   if (resetLow != m.resetLow) {
     m.resetLow = resetLow;

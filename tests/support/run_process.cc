@@ -68,7 +68,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   signal(SIGPIPE, SIG_IGN);
 
   size_t written = 0;
-  if (options.standardInput.empty()) {
+  if (options.standardInput.empty() && !options.holdStandardInputOpen) {
     close(in[1]);
     in[1] = -1;
   }
@@ -86,7 +86,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     int count = 0;
     if (outOpen) fds[count++] = {out[0], POLLIN, 0};
     if (errOpen) fds[count++] = {err[0], POLLIN, 0};
-    if (in[1] >= 0) fds[count++] = {in[1], POLLOUT, 0};
+    if (in[1] >= 0 && written < options.standardInput.size()) fds[count++] = {in[1], POLLOUT, 0};
     int waitMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
     if (poll(fds, static_cast<nfds_t>(count), waitMs > 200 ? 200 : waitMs) < 0 && errno != EINTR)
@@ -99,7 +99,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
                           options.standardInput.size() - written);
         if (n > 0) written += static_cast<size_t>(n);
         if (n < 0 && errno != EAGAIN) written = options.standardInput.size();
-        if (written >= options.standardInput.size()) {
+        if (written >= options.standardInput.size() && !options.holdStandardInputOpen) {
           close(in[1]);
           in[1] = -1;
         }

@@ -19,6 +19,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> environment;  // added to (or replacing) ours
   std::string standardInput;                       // fed, then closed
   bool closeStandardInput = false;                 // start with descriptor 0 closed
+  bool holdStandardInputOpen = false;  // after standardInput, keep it open until the end
   int timeLimitSeconds = 60;
 };
 
