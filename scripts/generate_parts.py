@@ -526,12 +526,15 @@ def apply_facts(part, fact, report):
         part["eeprom_page"] = fact["eeprom_page"]
     if "clock" in fact:
         part["clock"] = fact["clock"]
-        libc = part["libc_defaults"]
-        if libc and 1 in libc:
-            code, kind, meaning = clock_code(fact["clock"], libc[1])
+        # Defaults that select a reserved clock code are no factory values:
+        # the row then has none, and writing defaults is refused.
+        defaults = part.get("defaults")
+        if defaults and 1 in defaults:
+            code, kind, meaning = clock_code(fact["clock"], defaults[1])
             if kind == "r" or kind is None:
                 note("default clock code", "CKSEL %s" % clock_bits(fact["clock"], code),
-                     "reserved")
+                     "reserved: no defaults")
+                part["defaults"], part["mends"] = None, []
 
 
 def join_rows(parts, report):
@@ -621,6 +624,15 @@ def collect(avr_gcc, facts_text):
     rows = []
     for signature, parts in groups.items():
         parts.sort(key=lambda part: natural_key(part["name"]))
+        # An automotive (ATA) twin of a megaAVR or tinyAVR is the same die in
+        # another package: the target is shown under the part people know,
+        # and the twin is listed as left out.
+        mainstream = [part for part in parts if not natural_key(part["name"])[0]]
+        if mainstream and len(mainstream) < len(parts):
+            for part in parts[len(mainstream):]:
+                skipped.append((part["mcu"], "shares its signature with %s, whose row it is"
+                                % mainstream[0]["name"]))
+            parts = mainstream
         rows.append(join_rows(parts, report))
     rows.sort(key=lambda row: natural_key(row["name"]))
     directory = include_dir(avr_gcc)

@@ -186,11 +186,11 @@ TEST(ClockSelection, InternalAndExternalSourcesByFamily) {
   ClockSelection internal = clockSelection(atmega328p(), 0x62);
   EXPECT_EQ(internal.source, ClockSource::kInternal);
   EXPECT_EQ(internal.code, "0010");
-  EXPECT_EQ(internal.meaning, "calibrated internal RC oscillator");
+  EXPECT_EQ(internal.meaning, "calibrated internal RC oscillator 8 MHz");
   EXPECT_EQ(clockSelection(atmega328p(), 0xFF).source, ClockSource::kExternal);
   EXPECT_EQ(clockSelection(atmega328p(), 0xE0).meaning, "external clock");
-  EXPECT_EQ(clockSelection(atmega328p(), 0xE3).meaning, "internal 128 kHz oscillator");
-  EXPECT_EQ(clockSelection(atmega2560(), 0xF7).meaning, "full-swing crystal oscillator");
+  EXPECT_EQ(clockSelection(atmega328p(), 0xE3).meaning, "internal 128 kHz RC oscillator");
+  EXPECT_EQ(clockSelection(atmega2560(), 0xF7).meaning, "full swing crystal oscillator");
   EXPECT_EQ(clockSelection(atmega328p(), 0xE1).source, ClockSource::kUnknown);  // reserved
   // The ATmega16 family: 0001 to 0100 internal, CKOPT in the high fuse.
   const PartFuseBits& atmega16 = bitsOf(0x94, 0x03);
