@@ -111,10 +111,15 @@ TEST_P(BothFullCatalogues, RowsZeroToTwelveStayAndTheGeneratedRowsFollow) {
   PartCatalogue catalogue = full(own);
   ASSERT_GE(catalogue.partCount, 100);
   for (int i = 0; i < kCatalogueRows; ++i) {
-    EXPECT_EQ(std::memcmp(&catalogue.rows[static_cast<size_t>(i)], &own[static_cast<size_t>(i)],
-                          sizeof(PartRecord)),
-              0)
-        << i;
+    // Only the waits may follow the datasheet facts.
+    const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
+    PartRecord expected = own[static_cast<size_t>(i)];
+    expected.hasPollReady = row.hasPollReady;
+    expected.eraseWaitMicros = row.eraseWaitMicros;
+    expected.flashWaitMicros = row.flashWaitMicros;
+    expected.eepromWaitMicros = row.eepromWaitMicros;
+    expected.fuseWaitMicros = row.fuseWaitMicros;
+    EXPECT_EQ(std::memcmp(&row, &expected, sizeof(PartRecord)), 0) << i;
   }
   std::set<std::string> signatures;
   for (int i = 0; i < catalogue.partCount; ++i) {

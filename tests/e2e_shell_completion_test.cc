@@ -165,8 +165,8 @@ TEST_F(ShellCompletionTest, CommandWordsAndTheFilesAfterThem) {
     std::string line;
     std::vector<std::string> offered;
   } cases[] = {
-      {"tarnwick -d", {"-de", "-df", "-dff"}},
-      {"pellory -d", {"-de", "-df"}},
+      {"tarnwick -d", {"-dc", "-de", "-df", "-dff"}},
+      {"pellory -d", {"-dc", "-de", "-df"}},
       {"pellory -C", {"-ce"}},
       {"tarnwick -dfblink.h", {"-dfblink.hex"}},
       {"tarnwick -DEblink.e", {"-DEblink.eep"}},

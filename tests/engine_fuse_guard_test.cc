@@ -159,8 +159,8 @@ TEST_F(FuseGuardTest, MovingFromTheInternalOscillatorToACrystalWarnsAndWrites) {
   h.link.fuseLow = 0x62;
   EXPECT_TRUE(nextCommand(writeFuse, 1, 0xFF));
   EXPECT_EQ(output(),
-            "Warning - clock source changes from calibrated internal RC oscillator to low-power "
-            "crystal oscillator (CKSEL 1111): the chip stops without one\n"
+            "Warning - clock source changes from calibrated internal RC oscillator 8 MHz to low "
+            "power crystal oscillator (CKSEL 1111): the chip stops without one\n"
             "Write fuse byte 1: ff\n");
   h.console.clearOutput();
   EXPECT_TRUE(nextCommand(writeFuse, 1, 0xF7));  // crystal to crystal: no warning

@@ -35,6 +35,8 @@ class Chip {
   }
   bool pollBusy() { return query(0xF0, 0x00, 0x00) & 1; }
   void finishWrite() {
+    // A part without Poll RDY/BSY is waited for, as its datasheet says.
+    if (!target.part().hasPollReady) clock.advanceMicros(20'000);
     while (pollBusy()) clock.advanceMicros(500);
   }
   void loadWord(uint8_t index, uint16_t value) {
