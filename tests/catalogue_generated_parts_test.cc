@@ -398,7 +398,7 @@ TEST(PartsFile, AKnownSignatureReplacesItsRowAndTheRestAreAppended) {
   std::vector<std::string> messages;
   EXPECT_EQ(readPartsFile(catalogue, path, &messages), 2);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], path + " line 1: Mine328 replaces the built-in ATmega328P/ATA6614Q (1E 95 0F) "
+  EXPECT_EQ(messages[0], path + " line 1: Mine328 replaces the built-in ATmega328P (1E 95 0F) "
                                 "for this run");
   EXPECT_EQ(messages[1].rfind(path + " line 2: ", 0), 0u) << messages[1];
   EXPECT_NE(messages[1].find("- line skipped"), std::string::npos);

@@ -54,7 +54,6 @@ class ApplyingFacts(unittest.TestCase):
             ("ATmega169PA", "EEPROM page bytes", "4", "none"),
             ("ATmega169PA", "ISP-ending bits", "high.5=SPIEN", "high.5=SPIEN ext.0=RSTDISBL"),
             ("ATmega169PA", "Poll RDY/BSY", "assumed", "none: wait t_WD"),
-            ("ATmega169PA", "default clock code", "CKSEL 0001", "reserved"),
             ("ATmega169PA", "factory fuses", "low=61 high=99 ext=FF", "low=62 high=99 ext=FF"),
         ])
 

@@ -39,17 +39,16 @@ struct PartCase {
 };
 
 // The ATmega32U4's defaults are its datasheet's factory fuses (7766J, 6.2.1),
-// not avr-libc's reserved-clock 51 dd ff; the ATmega328P shares its row with
-// its automotive twin, the ATA6614Q.
+// not avr-libc's reserved-clock 51 dd ff.
 const PartCase kParts[] = {
-    {Program::kTarnwick, "ATmega328P", "ATmega328P/ATA6614Q", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
+    {Program::kTarnwick, "ATmega328P", "ATmega328P", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
     {Program::kTarnwick, "ATtiny85", "ATtiny85", 3, "ff df 62", "e2,d7,fe", "fe d7 e2"},
     {Program::kTarnwick, "ATtiny13A", "ATtiny13/ATtiny13A", 2, "ff 6a", "7a,fb,ff", "fb 7a"},
     {Program::kTarnwick, "ATtiny2313", "ATtiny2313/ATtiny2313A", 3, "ff df 64", "e4,9f,fe",
      "fe 9f e4"},
     {Program::kTarnwick, "ATmega32U4", "ATmega32U4", 3, "f3 99 5e", "de,d9,fb", "fb d9 de"},
     {Program::kTarnwick, "ATmega8", "ATmega8/ATmega8A", 2, "d9 e1", "e1,d1,ff", "d1 e1"},
-    {Program::kPellory, "ATmega328P", "ATmega328P/ATA6614Q", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
+    {Program::kPellory, "ATmega328P", "ATmega328P", 3, "ff d9 62", "e2,d1,fd", "fd d1 e2"},
     {Program::kPellory, "ATtiny85", "ATtiny85", 3, "ff df 62", "e2,d7,fe", "fe d7 e2"},
     {Program::kPellory, "ATtiny13A", "ATtiny13/ATtiny13A", 2, "ff 6a", "7a,fb,ff", "fb 7a"},
     {Program::kPellory, "ATtiny2313", "ATtiny2313/ATtiny2313A", 3, "ff df 64", "e4,9f,fe",
