@@ -24,7 +24,7 @@ namespace {
 // How often a waiting loop asks whether a target answers. Each ask is a
 // Programming Enable: cheap, and harmless to a board that runs its program
 // since RESET is let go again at once.
-constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 // A board being plugged in makes contact in stages; it must answer this many
 // asks in a row before it counts as there.
 constexpr int kPresentAsksInARow = 2;

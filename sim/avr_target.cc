@@ -73,6 +73,7 @@ uint8_t AvrTarget::pendingOutput() const {
 }
 
 void AvrTarget::shiftIn(uint8_t mosi) {
+  if (resetLow_) ++bytesWhileReset_;
   if (faults_.miso != TargetFaults::Miso::kNormal || !resetLow_) return;
   frame_[framePosition_] = mosi;
   // In programming mode each byte comes back during the next one, byte 4 of a

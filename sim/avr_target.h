@@ -97,6 +97,9 @@ class AvrTarget {
   // When the last instruction other than Programming Enable, Read Signature
   // and Poll RDY/BSY was acted on; -1 before the first.
   int64_t lastWorkMicros() const { return lastWorkMicros_; }
+  // Bytes the host clocked in with RESET low, answered or not: an absent
+  // chip counts the host's attempts too.
+  uint64_t bytesWhileReset() const { return bytesWhileReset_; }
   uint8_t calibration() const;
   const TargetFaults& faults() const { return faults_; }
 
@@ -148,4 +151,5 @@ class AvrTarget {
   bool busyForever_ = false;
   uint64_t writeGeneration_ = 0;
   int64_t lastWorkMicros_ = -1;
+  uint64_t bytesWhileReset_ = 0;
 };

@@ -69,9 +69,10 @@ void BoardRow::advance(int64_t now) {
     }
     return;
   }
-  // The next board goes in once the host has let go of the last one: an
+  // The next board goes in once the host has found the last one gone (it
+  // tried a whole instruction on the empty socket) and has let go: an
   // operator waits for the verdict on a board pulled part way.
-  if (target_->resetLow()) {
+  if (target_->resetLow() || target_->bytesWhileReset() < 4) {
     releasedSince_ = -1;
     return;
   }
