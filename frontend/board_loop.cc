@@ -15,7 +15,7 @@
 #include "frontend/command_interpreter.h"
 #include "frontend/command_steps.h"
 #include "frontend/command_table.h"
-#include "frontend/line_keeping_console.h"
+#include "frontend/logged_console.h"
 #include "run/session.h"
 #include "run/sha256.h"
 
@@ -163,7 +163,7 @@ std::string firstLine(const std::string& text) {
 
 // The command line on one board. Stops at its first failed command: what
 // comes after it was meant for a board that took what came before.
-int programBoard(Session& session, LineKeepingConsole& lines, const BoardRun& run, int argc,
+int programBoard(Session& session, LoggedConsole& lines, const BoardRun& run, int argc,
                  char** argv, BoardOutcome& board) {
   board.time = isoTimeNow();
   board.port = portName(session);
@@ -203,7 +203,7 @@ int programBoard(Session& session, LineKeepingConsole& lines, const BoardRun& ru
 
 }  // namespace
 
-int runBoards(Session& session, LineKeepingConsole& lines, const BoardRun& run, int argc,
+int runBoards(Session& session, LoggedConsole& lines, const BoardRun& run, int argc,
               char** argv) {
   InterruptStops interrupts;
   uint64_t boards = 0, ok = 0, failed = 0;

@@ -8,7 +8,7 @@
 
 #include "frontend/serial_number.h"
 
-class LineKeepingConsole;
+class LoggedConsole;
 struct Session;
 
 struct BoardRun {
@@ -25,5 +25,5 @@ struct BoardRun {
 // looping, until Ctrl-C, the end of console input, the board limit or the
 // exit command. Returns kExitOk when every board was ok, kExitCommand after
 // the exit command, else kExitCommandFailed.
-int runBoards(Session& session, LineKeepingConsole& lines, const BoardRun& run, int argc,
+int runBoards(Session& session, LoggedConsole& lines, const BoardRun& run, int argc,
               char** argv);

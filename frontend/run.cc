@@ -8,7 +8,6 @@
 #include "frontend/command_interpreter.h"
 #include "frontend/configuration.h"
 #include "frontend/help_text.h"
-#include "frontend/line_keeping_console.h"
 #include "frontend/logged_console.h"
 #include "frontend/long_options.h"
 #include "frontend/standard_stream_files.h"
@@ -40,7 +39,7 @@ bool hasCommandArguments(int argc) {
   return argc > 1;
 }
 
-int runCommands(Session& session, LineKeepingConsole& lines, const BoardRun& boards, int argc,
+int runCommands(Session& session, LoggedConsole& lines, const BoardRun& boards, int argc,
                 char** argv) {
   if (!hasCommandArguments(argc)) {
     session.commandsFromStandardInput = true;
@@ -77,9 +76,7 @@ int runProgram(const Profile& profile, Console& realConsole, int argc, char** ar
   argv = options.commandVector();
   if (commandLineUsesStandardStreams(profile, argc, argv)) realConsole.sendTextToStandardError();
 
-  // A batch of boards keeps the last line printed, to name a board's failure.
-  LineKeepingConsole lines(realConsole);
-  LoggedConsole console(options.boards.active() ? static_cast<Console&>(lines) : realConsole);
+  LoggedConsole console(realConsole);
   Session session(profile, console);
   console.copyLinesTo(&session.logStream);
   // The user's parts join the catalogue as it is filled, before the settings.
@@ -106,7 +103,7 @@ int runProgram(const Profile& profile, Console& realConsole, int argc, char** ar
       status = kExitProgrammerMissing;
     } else {
       session.link = link.get();
-      status = runCommands(session, lines, options.boards, argc, argv);
+      status = runCommands(session, console, options.boards, argc, argv);
       session.link = nullptr;
       if (status == kExitCommand) {
         // At a terminal the Enter after the exit command ended the line; from
