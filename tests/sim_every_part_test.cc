@@ -14,6 +14,7 @@
 #include "catalogue/part_record.h"
 #include "run/user_folders.h"
 #include "sim/avr_target.h"
+#include "sim/datasheet_parts.h"
 #include "sim/sim_parts.h"
 #include "sim/target_clock.h"
 #include "tests/support/temp_dir.h"
@@ -200,6 +201,42 @@ TEST(SimEveryPart, APartsFileAddsAndReplacesParts) {
   std::vector<std::string> places = configurationFilePlaces("tarnwick", "parts.txt");
   EXPECT_EQ(places.front(), "./parts.txt");
   EXPECT_NE(places.back().find("/tarnwick/parts.txt"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// What start-up does with a factory-fresh chip: its fuses read back against
+// the row's defaults. The chip's fuses come from the datasheet facts, the
+// defaults from the programs' table; a row whose defaults are not the factory
+// values shows here as "default fuses not set".
+TEST(SimEveryPart, AFreshChipOfEveryGeneratedRowWithFactsHasItsDefaultFuses) {
+  int checked = 0;
+  for (const PartRows* rows : {&korvoPartRows(), &marlowPartRows()}) {
+    PartCatalogue catalogue;
+    fillFullCatalogue(catalogue, *rows);
+    for (int i = 0; i < datasheetPartCount(); ++i) {
+      const DatasheetPart& facts = datasheetParts()[i];
+      const int row = findPartBySignature(catalogue, facts.signature);
+      // Rows 0 to 12 keep the defaults they were given; parts whose factory
+      // fuses no datasheet gave are not judged.
+      if (facts.fuseCount == 0 || row < kCatalogueRows) continue;
+      const PartRecord& part = catalogue.rows[static_cast<size_t>(row)];
+      if (!partHasDefaultFuses(part)) continue;
+      SCOPED_TRACE(std::string(facts.name) + " in " + part.name);
+      const SimPart* simPart = findSimPart(facts.name);
+      ASSERT_NE(simPart, nullptr);
+      SimClock clock;
+      AvrTarget chip(*simPart, clock);
+      const uint8_t fresh[3] = {chip.fuseLow(), chip.fuseHigh(), chip.fuseExtended()};
+      for (int fuse = 1; fuse <= partFuseCount(part); ++fuse) {
+        EXPECT_EQ(fresh[fuse - 1], partDefaultFuse(catalogue, row, fuse)) << "fuse " << fuse;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 40);
 }
 
 }  // namespace
