@@ -169,7 +169,10 @@ int programBoard(Session& session, LoggedConsole& lines, const BoardRun& run, in
   board.port = portName(session);
   board.signature = signatureText(session.target.signature);
   if (const PartRecord* part = session.currentPart()) board.part = part->name;
+  // Each board starts afresh: no failure, and no held write that its first
+  // command could confirm.
   session.commandFailed = false;
+  session.fuseHold = FuseWriteHold{};
   session.downloadsNamed.clear();
   int status = kExitOk;
   if (run.serialGiven) {
