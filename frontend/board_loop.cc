@@ -135,6 +135,10 @@ bool writeSerial(Session& session, const SerialPlan& plan, uint64_t number, std:
              : writeFlashBytes(session, plan.address, bytes, reason);
 }
 
+bool heldByLastCommand(const Session& session) {
+  return session.fuseHold.pending && session.fuseHold.heldAtCommand == session.commandsRun;
+}
+
 bool writesConfiguration(const Session& session, const char* argument) {
   if (argument == nullptr || argument[0] != '-') return false;
   const CommandRow* row = findCommand(session.profile, argument + 1);
@@ -183,14 +187,18 @@ int programBoard(Session& session, LoggedConsole& lines, const BoardRun& run, in
     }
   }
   bool serialPending = board.hasSerial;
-  for (int i = 1; i <= argc && !session.commandFailed && status != kExitCommand; ++i) {
+  for (int i = 1; i <= argc && status != kExitCommand; ++i) {
+    // A fuse write the guard has just held back waits for its confirmation,
+    // the next command; any other failure ends the board.
+    if (session.commandFailed && !heldByLastCommand(session)) break;
     // The number goes on with the firmware, before a fuse or lock write: a
     // lock would keep it out.
-    if (serialPending && (i == argc || writesConfiguration(session, argv[i]))) {
+    if (serialPending && !session.commandFailed &&
+        (i == argc || writesConfiguration(session, argv[i]))) {
       serialPending = false;
       writeSerialStep(session, run.serial, board);
     }
-    if (i == argc || session.commandFailed) break;
+    if (i == argc || (session.commandFailed && !heldByLastCommand(session))) break;
     lines.forgetLines();
     char* one[] = {argv[0], argv[i], nullptr};
     status = runCommandLine(session, 2, one);
