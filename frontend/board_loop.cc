@@ -263,7 +263,10 @@ int runBoards(Session& session, LoggedConsole& lines, const BoardRun& run, int a
     session.console.print("Unplug the board and plug in the next (Ctrl-C or end of input ends)\n");
     session.console.flush();
     try {
-      if (!waitForTarget(session, false) || !waitForTarget(session, true)) break;
+      // A board found gone at its read-back (pulled part way) has already
+      // been seen unplugged.
+      const bool gone = !session.target.responding;
+      if ((!gone && !waitForTarget(session, false)) || !waitForTarget(session, true)) break;
     } catch (const LinkLostError& lost) {
       lostMessage = lost.what();
       linkLost = true;
