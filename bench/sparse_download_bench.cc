@@ -61,16 +61,9 @@ int main() {
   std::printf("%s at datasheet speed\n", kPart);
   for (int latency : {1000, 16000}) {
     TempDir dir;
-    writeRealCalibration(dir.path());
-    writeFile(dir.file("sfconfig.txt"), "comchannel com2\nbaudrate 115200\n");
     writeFiles(dir);
     KorvoSimProcess korvo;
-    if (!korvo.start(dir.file("ttyKorvo1"),
-                     {"--part", kPart, "--time-scale", "1", "--baud-pacing", "--latency-us",
-                      std::to_string(latency), "--state", dir.file("chip.state")})) {
-      std::fprintf(stderr, "sparse_download_bench: %s\n", korvo.error().c_str());
-      return 1;
-    }
+    if (!startPacedKorvo(dir, kPart, latency, korvo)) return 1;
     std::printf("tarnwick, 115200 baud, round trip %d us:\n", latency);
     const std::string prefix = dir.file("ttyKorvo");
     measure([&](const std::vector<std::string>& commands) {

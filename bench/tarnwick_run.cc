@@ -1,5 +1,8 @@
 #include "bench/tarnwick_run.h"
 
+#include "tests/support/simulators.h"
+#include "tests/support/temp_dir.h"
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,4 +65,17 @@ RunCost runProgram(const std::string& name, const std::string& directory,
                    const std::vector<std::string>& commands) {
   double started = monotonicSeconds();
   return finishTarnwick(startProgram(name, directory, environment, commands), started);
+}
+
+bool startPacedKorvo(const TempDir& dir, const char* part, int latencyMicros,
+                     KorvoSimProcess& korvo) {
+  writeRealCalibration(dir.path());
+  writeFile(dir.file("sfconfig.txt"), "comchannel com2\nbaudrate 115200\n");
+  if (korvo.start(dir.file("ttyKorvo1"),
+                  {"--part", part, "--time-scale", "1", "--baud-pacing", "--latency-us",
+                   std::to_string(latencyMicros), "--state", dir.file("chip.state")})) {
+    return true;
+  }
+  std::fprintf(stderr, "%s\n", korvo.error().c_str());
+  return false;
 }

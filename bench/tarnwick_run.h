@@ -31,5 +31,16 @@ RunCost runProgram(const std::string& name, const std::string& directory,
                    const std::map<std::string, std::string>& environment,
                    const std::vector<std::string>& commands);
 
+class KorvoSimProcess;
+class TempDir;
+
+// Sets `dir` up for tarnwick on COM2 at 115200 baud (with this machine's own
+// calibration) and starts korvo-sim on dir/ttyKorvo1, pacing bytes at that
+// rate with the given USB round trip, the chip `part` at datasheet speed and
+// kept in dir/chip.state. False, after saying why on standard error, when
+// korvo-sim did not come up.
+bool startPacedKorvo(const TempDir& dir, const char* part, int latencyMicros,
+                     KorvoSimProcess& korvo);
+
 // Seconds on the monotonic clock, for finishTarnwick.
 double monotonicSeconds();
