@@ -108,6 +108,20 @@ bool holds(const PartFuseBits& bits, int fuse, uint8_t value, const FuseBit& whi
 
 }  // namespace
 
+// Calls visit(catalogue, row index, bits) for every row of both programs'
+// full tables whose fuse bits are known.
+template <typename Visit>
+void forEveryRowWithBits(Visit visit) {
+  for (const PartRows* rows : {&korvoPartRows(), &marlowPartRows()}) {
+    PartCatalogue catalogue;
+    fillFullCatalogue(catalogue, *rows);
+    for (int i = 0; i < catalogue.partCount; ++i) {
+      const PartFuseBits* bits = findFuseBits(catalogue.rows[static_cast<size_t>(i)].signature);
+      if (bits != nullptr) visit(catalogue, i, bits);
+    }
+  }
+}
+
 // Every row of both programs: from its default (all bits unprogrammed where
 // none is known), a write that flips any bit ending serial programming, by
 // avr-libc's name or by the datasheet, is held; so is a write of any clock
@@ -115,45 +129,39 @@ bool holds(const PartFuseBits& bits, int fuse, uint8_t value, const FuseBit& whi
 TEST(EveryRow, EachWriteThatEndsSerialProgrammingIsHeldAndNoDefaultIsAReservedClock) {
   const std::multimap<std::string, EndingBit> facts = factsEndingBits();
   int checked = 0;
-  for (const PartRows* rows : {&korvoPartRows(), &marlowPartRows()}) {
-    PartCatalogue catalogue;
-    fillFullCatalogue(catalogue, *rows);
-    for (int i = 0; i < catalogue.partCount; ++i) {
-      const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
-      const PartFuseBits* bits = findFuseBits(row.signature);
-      if (bits == nullptr) continue;
-      SCOPED_TRACE(row.name);
-      std::vector<EndingBit> ending;
-      for (const char* name : {"SPIEN", "RSTDISBL", "DWEN"}) {
-        if (const FuseBit* bit = findFuseBit(*bits, name))
-          ending.push_back({bit->fuseNumber, bit->bit, std::string(name) != "SPIEN"});
-      }
-      const auto own = facts.equal_range(signatureKey(row.signature));
-      for (auto it = own.first; it != own.second; ++it) ending.push_back(it->second);
-      for (const EndingBit& bit : ending) {
-        const uint8_t mask = static_cast<uint8_t>(1u << bit.bit);
-        uint8_t safe = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, bit.fuse) : 0xFF;
-        safe = bit.endsWhenProgrammed ? (safe | mask) : (safe & ~mask);
-        const FuseBit which{static_cast<uint8_t>(bit.fuse), static_cast<uint8_t>(bit.bit), ""};
-        EXPECT_TRUE(holds(*bits, bit.fuse, static_cast<uint8_t>(safe ^ mask), which))
-            << "fuse " << bit.fuse << " bit " << bit.bit;
-        ++checked;
-      }
-      if (bits->clock == nullptr) continue;
-      const ClockTable& clock = *bits->clock;
-      const uint8_t low = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, 1) : 0xFF;
-      EXPECT_FALSE(clockSelection(*bits, low).reserved) << clockSelection(*bits, low).code;
-      const int width = clock.highBit - clock.field.bit + 1;
-      const unsigned field = ((1u << width) - 1) << clock.field.bit;
-      for (size_t c = 0; c < clock.codeCount; ++c) {
-        if (clock.codes[c].kind != 'r') continue;
-        for (unsigned code = clock.codes[c].from; code <= clock.codes[c].to; ++code) {
-          const uint8_t value = static_cast<uint8_t>((low & ~field) | (code << clock.field.bit));
-          EXPECT_TRUE(holds(*bits, 1, value, clock.field)) << "clock code " << code;
-        }
+  forEveryRowWithBits([&](const PartCatalogue& catalogue, int i, const PartFuseBits* bits) {
+    const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
+    SCOPED_TRACE(row.name);
+    std::vector<EndingBit> ending;
+    for (const char* name : {"SPIEN", "RSTDISBL", "DWEN"}) {
+      if (const FuseBit* bit = findFuseBit(*bits, name))
+        ending.push_back({bit->fuseNumber, bit->bit, std::string(name) != "SPIEN"});
+    }
+    const auto own = facts.equal_range(signatureKey(row.signature));
+    for (auto it = own.first; it != own.second; ++it) ending.push_back(it->second);
+    for (const EndingBit& bit : ending) {
+      const uint8_t mask = static_cast<uint8_t>(1u << bit.bit);
+      uint8_t safe = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, bit.fuse) : 0xFF;
+      safe = bit.endsWhenProgrammed ? (safe | mask) : (safe & ~mask);
+      const FuseBit which{static_cast<uint8_t>(bit.fuse), static_cast<uint8_t>(bit.bit), ""};
+      EXPECT_TRUE(holds(*bits, bit.fuse, static_cast<uint8_t>(safe ^ mask), which))
+          << "fuse " << bit.fuse << " bit " << bit.bit;
+      ++checked;
+    }
+    if (bits->clock == nullptr) return;
+    const ClockTable& clock = *bits->clock;
+    const uint8_t low = partHasDefaultFuses(row) ? partDefaultFuse(catalogue, i, 1) : 0xFF;
+    EXPECT_FALSE(clockSelection(*bits, low).reserved) << clockSelection(*bits, low).code;
+    const int width = clock.highBit - clock.field.bit + 1;
+    const unsigned field = ((1u << width) - 1) << clock.field.bit;
+    for (size_t c = 0; c < clock.codeCount; ++c) {
+      if (clock.codes[c].kind != 'r') continue;
+      for (unsigned code = clock.codes[c].from; code <= clock.codes[c].to; ++code) {
+        const uint8_t value = static_cast<uint8_t>((low & ~field) | (code << clock.field.bit));
+        EXPECT_TRUE(holds(*bits, 1, value, clock.field)) << "clock code " << code;
       }
     }
-  }
+  });
   EXPECT_GE(checked, 400);
 }
 
@@ -215,24 +223,19 @@ TEST(ClockSelection, InternalAndExternalSourcesByFamily) {
 // row either program starts with, the generated ones included.
 TEST(DefaultFuseAudit, NoRowWithKnownBitsProgramsADangerousBit) {
   int audited = 0;
-  for (const PartRows* rows : {&korvoPartRows(), &marlowPartRows()}) {
-    PartCatalogue catalogue;
-    fillFullCatalogue(catalogue, *rows);
-    for (int i = 0; i < catalogue.partCount; ++i) {
-      const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
-      const PartFuseBits* bits = findFuseBits(row.signature);
-      if (bits == nullptr || !partHasDefaultFuses(row)) continue;
-      ++audited;
-      for (const char* name : {"WDTON", "CKOUT", "RSTDISBL", "DWEN", "SPIEN"}) {
-        const FuseBit* bit = findFuseBit(*bits, name);
-        if (bit == nullptr || bit->fuseNumber > partFuseCount(row)) continue;
-        const uint8_t value = partDefaultFuse(catalogue, i, bit->fuseNumber);
-        const bool programmed = ((value >> bit->bit) & 1u) == 0;
-        const bool wanted = std::string(name) == "SPIEN";
-        EXPECT_EQ(programmed, wanted) << row.name << " " << name;
-      }
+  forEveryRowWithBits([&](const PartCatalogue& catalogue, int i, const PartFuseBits* bits) {
+    const PartRecord& row = catalogue.rows[static_cast<size_t>(i)];
+    if (!partHasDefaultFuses(row)) return;
+    ++audited;
+    for (const char* name : {"WDTON", "CKOUT", "RSTDISBL", "DWEN", "SPIEN"}) {
+      const FuseBit* bit = findFuseBit(*bits, name);
+      if (bit == nullptr || bit->fuseNumber > partFuseCount(row)) continue;
+      const uint8_t value = partDefaultFuse(catalogue, i, bit->fuseNumber);
+      const bool programmed = ((value >> bit->bit) & 1u) == 0;
+      const bool wanted = std::string(name) == "SPIEN";
+      EXPECT_EQ(programmed, wanted) << row.name << " " << name;
     }
-  }
+  });
   EXPECT_GE(audited, 200);  // every row of both tables with known defaults
 }
 
